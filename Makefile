@@ -1,0 +1,36 @@
+# Two entry points: `make run` and `make test`. Each installs what is missing first, so both work on a
+# fresh Debian 12 machine (as root, or through sudo).
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS ?= $(shell nproc)
+
+.PHONY: all run test build deps-run deps-test clean
+
+all: build
+
+deps-run:
+	@tools/install-deps.sh run
+
+deps-test:
+	@tools/install-deps.sh test
+
+$(BUILD_DIR)/CMakeCache.txt:
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+
+build: deps-run $(BUILD_DIR)/CMakeCache.txt
+	@cmake --build $(BUILD_DIR) -j $(JOBS) -- --no-print-directory --quiet
+
+# The program looks for 1.mp3 in its working directory; the demo track lives in data/.
+run: build
+	@cd data && ../$(BUILD_DIR)/dancer
+
+# Tests draw with real OpenGL; without a display they get Mesa's software renderer on a private Xvfb.
+test: deps-test build
+	@cd $(BUILD_DIR) && if [ -n "$$DISPLAY" ]; then \
+	    ctest --output-on-failure -j 2; \
+	  else \
+	    xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 2; \
+	  fi
+
+clean:
+	rm -rf $(BUILD_DIR)

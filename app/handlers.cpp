@@ -1,0 +1,53 @@
+#include "app/handlers.h"
+
+#include <GL/glut.h>
+
+#include <cstdlib>
+
+#include "figure/figure.h"
+
+void display() {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glLoadIdentity();
+    glTranslatef(0, 0, -8);
+    glPushMatrix();
+    // The figure is modelled with its body axis along +z; turn that to screen-up.
+    glRotatef(-90, 1, 0, 0);
+    glTranslated(0, 0, -0.65);
+    drawTorso();
+    glPopMatrix();
+
+    glDisable(GL_LIGHTING);
+    glColor3f(1, 1, 1);
+    glEnable(GL_LIGHTING);
+
+    glFlush();
+    glutSwapBuffers();
+}
+
+void reshape(int width, int height) {
+    glViewport(0, 0, width, height);
+    // With no height there is no aspect; keep the last projection until the window has area again.
+    if (height > 0) {
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        gluPerspective(60, static_cast<double>(width) / height, 1, 50);
+    }
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glutPostRedisplay();
+}
+
+void keyboard(unsigned char key, int, int) {
+    if (key == 'q' || key == 'Q' || key == 27) {
+        std::exit(0);
+    }
+}
+
+void mouse(int, int, int, int) {
+    glutPostRedisplay();
+}
+
+void motion(int, int) {
+    glutPostRedisplay();
+}

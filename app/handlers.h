@@ -1,0 +1,14 @@
+// app/handlers.h: the GLUT callbacks. Each translates its event and hands it to the module that
+// decides; all run on the GLUT thread.
+#pragma once
+
+// Draws one frame: camera 8 units back, the figure upright and lowered by 0.65, then the overlay.
+void display();
+// New window size in pixels; keeps a 60 degree vertical field. A zero height keeps the old projection.
+void reshape(int width, int height);
+// q, Q and Esc end the process with status 0; every other key is ignored.
+void keyboard(unsigned char key, int x, int y);
+// Mouse button press or release at window pixel (x, y), origin top left.
+void mouse(int button, int state, int x, int y);
+// Pointer movement with a button held, window pixels.
+void motion(int x, int y);

@@ -1,0 +1,26 @@
+#include <GL/glut.h>
+
+#include "app/handlers.h"
+#include "app/scene.h"
+#include "app/x11_window.h"
+
+// Author's name, then: use the mouse with the left button held down to rotate the object.
+static const char WINDOW_TITLE[] =
+    "Вирсель, используйте мышь с зажатой левой кнопкой для вращения объекта";
+
+int main(int argc, char** argv) {
+    glutInit(&argc, argv);
+    glutInitWindowSize(800, 800);
+    glutInitWindowPosition(100, 100);
+    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
+    glutCreateWindow(WINDOW_TITLE);
+    describeWindowToWindowManager(WINDOW_TITLE);
+    initScene();
+    glutKeyboardFunc(keyboard);
+    glutDisplayFunc(display);
+    glutReshapeFunc(reshape);
+    glutMouseFunc(mouse);
+    glutMotionFunc(motion);
+    glutMainLoop();
+    return 0;
+}

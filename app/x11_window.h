@@ -1,0 +1,7 @@
+// app/x11_window.h: what GLUT does not tell the X window manager about the current window.
+#pragma once
+
+// Sets _NET_WM_NAME and _NET_WM_ICON_NAME to the UTF-8 title and WM_CLASS to ("dancer", "Dancer") on
+// the window of the current GLX context. GLUT hands the title over as Latin-1 only, which shows
+// Cyrillic as mojibake.
+void describeWindowToWindowManager(const char* utf8Title);

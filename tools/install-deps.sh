@@ -1,0 +1,30 @@
+#!/bin/sh
+# Installs the Debian packages a target needs, and only those that are missing:
+#   tools/install-deps.sh run    what building and running the program needs
+#   tools/install-deps.sh test   that, plus what the test suite needs
+# Quiet and quick when everything is present; apt-get update runs only when something is missing.
+set -eu
+
+run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev libx11-dev
+  libgl1-mesa-dri"
+test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest"
+
+case "${1:-run}" in
+  run) wanted="$run_pkgs" ;;
+  test) wanted="$run_pkgs $test_pkgs" ;;
+  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
+
+missing=""
+for pkg in $wanted; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' \
+    || missing="$missing $pkg"
+done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+echo "installing:$missing"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+# shellcheck disable=SC2086
+$sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
