@@ -4,7 +4,7 @@
 #   start_headless DIR [NAME=VALUE...]   starts Xvfb, then dancer in DIR with that environment, and
 #                                        waits for its window; sets DISPLAY, dancer_window, scratch
 #   capture FILE                         the window's pixels, in the format FILE's suffix names
-#   write_png SOURCE DEST [OPTION...]    converts with ImageMagick into a PNG that keeps no timestamp,
+#   write_png SOURCE DEST [OPTION...]    converts with ImageMagick into a PNG without timestamps,
 #                                        so an unchanged picture stays byte-identical
 #   stop_headless                        ends dancer and Xvfb (also run on exit)
 # Both scripts build the binary first unless DANCER_BIN names one.

@@ -1,6 +1,6 @@
 #!/bin/sh
-# Renders the menu icons from the program's own figure: runs the built binary headless with no music,
-# so its body stands at rest, and cuts it out of the window onto a transparent square.
+# Renders the menu icons from the program's own figure: runs the built binary headless with no
+# music, so its body stands at rest, and cuts it out of the window onto a transparent square.
 #   tools/make-icons.sh    writes desktop/icons/dancer-{48,128,256}.png
 set -eu
 # shellcheck source-path=SCRIPTDIR source=headless.sh
