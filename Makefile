@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all run test build deps-run deps-test clean
+.PHONY: all run test build package deps-run deps-test deps-package clean
 
 all: build
 
@@ -13,6 +13,9 @@ deps-run:
 
 deps-test:
 	@tools/install-deps.sh test
+
+deps-package:
+	@tools/install-deps.sh package
 
 $(BUILD_DIR)/CMakeCache.txt:
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
@@ -31,6 +34,10 @@ test: deps-test build
 	  else \
 	    xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 2; \
 	  fi
+
+# A Debian package of the build, $(BUILD_DIR)/dancer_VERSION_ARCH.deb, which installs under /usr.
+package: deps-package build
+	@cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD_DIR)

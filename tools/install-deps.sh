@@ -2,17 +2,22 @@
 # Installs the Debian packages a target needs, and only those that are missing:
 #   tools/install-deps.sh run    what building and running the program needs
 #   tools/install-deps.sh test   that, plus what the test suite needs
+#   tools/install-deps.sh package   the run list, plus what building the .deb needs
 # Quiet and quick when everything is present; apt-get update runs only when something is missing.
 set -eu
 
 run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev libx11-dev
   libgl1-mesa-dri"
-test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest"
+# dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack needs `file` to run it.
+package_pkgs="dpkg-dev file"
+test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
+  desktop-file-utils groff-base man-db $package_pkgs"
 
 case "${1:-run}" in
   run) wanted="$run_pkgs" ;;
   test) wanted="$run_pkgs $test_pkgs" ;;
-  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+  package) wanted="$run_pkgs $package_pkgs" ;;
+  *) echo "usage: $0 run|test|package" >&2; exit 2 ;;
 esac
 
 missing=""

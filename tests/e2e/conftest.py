@@ -50,12 +50,12 @@ class XServer:
 class Dancer:
     """One run of the binary. `window` is its X window id once `wait_for_window` has returned."""
 
-    def __init__(self, xserver, workdir, env=None, args=()):
+    def __init__(self, xserver, workdir, env=None, args=(), binary=DANCER_BIN):
         self.x = xserver
         self.workdir = workdir
         full_env = dict(os.environ, DISPLAY=xserver.display, SDL_AUDIODRIVER="dummy")
         full_env.update(env or {})
-        self.proc = subprocess.Popen([DANCER_BIN, *args], cwd=workdir, env=full_env,
+        self.proc = subprocess.Popen([binary, *args], cwd=workdir, env=full_env,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.window = None
 
@@ -146,11 +146,12 @@ def workdir():
 
 @pytest.fixture
 def start_dancer(xserver, workdir):
-    """Starts the binary (in `workdir` unless told otherwise) and stops whatever is left at the end."""
+    """Starts the binary (the built one, in `workdir`, unless told otherwise) and stops whatever is
+    left at the end."""
     started = []
 
-    def start(env=None, args=(), cwd=None):
-        dancer = Dancer(xserver, cwd or workdir, env=env, args=args)
+    def start(env=None, args=(), cwd=None, binary=DANCER_BIN):
+        dancer = Dancer(xserver, cwd or workdir, env=env, args=args, binary=binary)
         started.append(dancer)
         return dancer
 
