@@ -7,7 +7,7 @@ set -eu
 
 run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev libx11-dev
   libgl1-mesa-dri"
-test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest"
+test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool libxtst6 imagemagick python3 python3-pytest"
 
 case "${1:-run}" in
   run) wanted="$run_pkgs" ;;
