@@ -5,12 +5,15 @@
 #include <cstdlib>
 
 #include "figure/figure.h"
+#include "overlay/overlay.h"
+#include "trackball/trackball.h"
 
 void display() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
     glTranslatef(0, 0, -8);
     glPushMatrix();
+    applyObjectRotation();
     // The figure is modelled with its body axis along +z; turn that to screen-up.
     glRotatef(-90, 1, 0, 0);
     glTranslated(0, 0, -0.65);
@@ -19,6 +22,9 @@ void display() {
 
     glDisable(GL_LIGHTING);
     glColor3f(1, 1, 1);
+    for (int line = 0; line < 3; ++line) {
+        drawText(CREDIT_X, CREDIT_Y[line], "%s", CREDIT_LINES[line]);
+    }
     glEnable(GL_LIGHTING);
 
     glFlush();
@@ -35,6 +41,7 @@ void reshape(int width, int height) {
     }
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
+    setWindowSize(width, height);
     glutPostRedisplay();
 }
 
@@ -44,10 +51,16 @@ void keyboard(unsigned char key, int, int) {
     }
 }
 
-void mouse(int, int, int, int) {
+void mouse(int button, int state, int x, int y) {
+    if (button == GLUT_LEFT_BUTTON && state == GLUT_DOWN) {
+        beginDrag(x, y, button, glutGet(GLUT_ELAPSED_TIME));
+    } else if (button == GLUT_LEFT_BUTTON && state == GLUT_UP) {
+        endDrag(glutGet(GLUT_ELAPSED_TIME));
+    }
     glutPostRedisplay();
 }
 
-void motion(int, int) {
+void motion(int x, int y) {
+    dragTo(x, y);
     glutPostRedisplay();
 }

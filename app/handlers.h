@@ -2,7 +2,8 @@
 // decides; all run on the GLUT thread.
 #pragma once
 
-// Draws one frame: camera 8 units back, the figure upright and lowered by 0.65, then the overlay.
+// Draws one frame: camera 8 units back, the trackball's turn, the figure upright and lowered by
+// 0.65, then the overlay.
 void display();
 // New window size in pixels; keeps a 60 degree vertical field. A zero height keeps the old projection.
 void reshape(int width, int height);

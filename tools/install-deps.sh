@@ -10,7 +10,7 @@ run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-
   libgl1-mesa-dri"
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack needs `file` to run it.
 package_pkgs="dpkg-dev file"
-test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
+test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool libxtst6 imagemagick python3 python3-pytest
   desktop-file-utils groff-base man-db $package_pkgs"
 
 case "${1:-run}" in

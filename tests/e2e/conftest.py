@@ -4,6 +4,7 @@ Each test gets its own X server, so tests can run in parallel and never touch th
 The binary is started in a scratch working directory (where it looks for 1.mp3), with SDL's audio
 sent to the dummy driver unless a test asks for another.
 """
+import ctypes
 import os
 import shutil
 import signal
@@ -96,6 +97,40 @@ class Dancer:
     def key(self, keysym):
         # Keys go where the pointer is (there is no window manager), so point at the window first.
         self.x.run("xdotool", "mousemove", "--window", self.window, "400", "400", "key", keysym)
+
+    def xdotool(self, *words):
+        """One xdotool command; the actions chained in it reach the program back to back."""
+        self.x.run("xdotool", *[str(word) for word in words])
+
+    def flick_release(self, x, y):
+        """Moves the pointer to window pixel (x, y) and lets go of the left button in one batch of X
+        requests, so both events reach the program together, in the same millisecond. xdotool sends
+        them apart, and under load the program can draw a frame between them."""
+        x11 = ctypes.CDLL("libX11.so.6")
+        xtst = ctypes.CDLL("libXtst.so.6")
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        xtst.XTestFakeMotionEvent.argtypes = [ctypes.c_void_p] + [ctypes.c_int] * 3 + [ctypes.c_ulong]
+        xtst.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
+                                              ctypes.c_ulong]
+        left, top, _, _ = self.geometry()
+        display = x11.XOpenDisplay(self.x.display.encode())
+        if not display:
+            raise RuntimeError(f"cannot open {self.x.display}")
+        xtst.XTestFakeMotionEvent(display, -1, left + x, top + y, 0)
+        xtst.XTestFakeButtonEvent(display, 1, 0, 0)
+        x11.XFlush(display)
+        x11.XCloseDisplay(display)
+
+    def resize(self, width, height, timeout=10):
+        """Resizes the window (there is no window manager to refuse) and waits for a fresh frame."""
+        self.xdotool("windowsize", self.window, width, height)
+        deadline = time.monotonic() + timeout
+        while self.geometry()[2:] != (width, height):
+            if time.monotonic() > deadline:
+                raise TimeoutError(f"window did not become {width}x{height}")
+            time.sleep(0.05)
+        time.sleep(0.5)
 
     def wait(self, timeout=10):
         return self.proc.wait(timeout=timeout)
