@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all run test build deps-run deps-test clean
+.PHONY: all run test build deps-run deps-test deps-demo demo-track clean
 
 all: build
 
@@ -13,6 +13,9 @@ deps-run:
 
 deps-test:
 	@tools/install-deps.sh test
+
+deps-demo:
+	@tools/install-deps.sh demo
 
 $(BUILD_DIR)/CMakeCache.txt:
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
@@ -31,6 +34,13 @@ test: deps-test build
 	  else \
 	    xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 2; \
 	  fi
+
+# Remakes the demo track, data/1.mp3: synthesised by tools/demo_track.py, encoded by lame. The same
+# tools give the same bytes.
+demo-track: deps-demo
+	@mkdir -p $(BUILD_DIR)
+	@python3 tools/demo_track.py $(BUILD_DIR)/demo-track.wav --seconds 30
+	@lame --quiet --noreplaygain -b 128 $(BUILD_DIR)/demo-track.wav data/1.mp3
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -2,6 +2,8 @@
 
 #include <GL/gl.h>
 
+#include "motion/music.h"
+
 void initScene() {
     glClearColor(0, 0, 0, 0);
     glEnable(GL_DEPTH_TEST);
@@ -36,4 +38,6 @@ void initScene() {
     glShadeModel(GL_SMOOTH);
     // Tubes are open, so their insides show; light them with the reversed normal.
     glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, 1);
+
+    startMusic();
 }

@@ -2,17 +2,22 @@
 # Installs the Debian packages a target needs, and only those that are missing:
 #   tools/install-deps.sh run    what building and running the program needs
 #   tools/install-deps.sh test   that, plus what the test suite needs
+#   tools/install-deps.sh demo   what remaking the demo track needs
 # Quiet and quick when everything is present; apt-get update runs only when something is missing.
 set -eu
 
 run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev libx11-dev
-  libgl1-mesa-dri"
-test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest"
+  libgl1-mesa-dri libsdl2-dev libsdl2-mixer-dev libasound2-dev libmpg123-dev libkissfft-dev"
+# lame, mpg123 and sox make and decode the tests' music; lame alone remakes the demo track.
+test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
+  python3-pytest-timeout lame mpg123 sox"
+demo_pkgs="python3 lame"
 
 case "${1:-run}" in
   run) wanted="$run_pkgs" ;;
   test) wanted="$run_pkgs $test_pkgs" ;;
-  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+  demo) wanted="$demo_pkgs" ;;
+  *) echo "usage: $0 run|test|demo" >&2; exit 2 ;;
 esac
 
 missing=""
