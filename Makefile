@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all run test build deps-run deps-test deps-demo demo-track clean
+.PHONY: all run test build deps-run deps-test deps-demo demo-track bench-audio clean
 
 all: build
 
@@ -41,6 +41,10 @@ demo-track: deps-demo
 	@mkdir -p $(BUILD_DIR)
 	@python3 tools/demo_track.py $(BUILD_DIR)/demo-track.wav --seconds 30
 	@lame --quiet --noreplaygain -b 128 $(BUILD_DIR)/demo-track.wav data/1.mp3
+
+# What the audio path costs while the demo track plays, beside mpg123 decoding it. Not a test.
+bench-audio: deps-test build
+	@$(BUILD_DIR)/audio_bench data 20
 
 clean:
 	rm -rf $(BUILD_DIR)
