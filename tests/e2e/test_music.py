@@ -240,45 +240,43 @@ def test_what_cannot_play_is_said_in_one_line_and_the_window_goes_on(start, work
     expect_one_line(expect_draws_and_quits(dancer), re.escape(what), reason)
 
 
-def test_mp3_reaches_the_device_as_mpg123_decodes_it_and_loops(start, workdir, media):
-    copy_mp3(workdir, media)
+def play_and_record(start, workdir):
+    """Plays 1.mp3 into the disk driver for two and a half lengths of the track, checks that the
+    window draws, quits, and that nothing was said; returns what reached the device."""
     dancer = start(disk_output(workdir))
     wait_for_output(workdir, 2.5 * TRACK_SECONDS)
     assert expect_draws_and_quits(dancer) == ""
-    expect_plays_in_a_loop(read_output(workdir), mpg123_decode(os.path.join(media, "track.mp3")))
+    return read_output(workdir)
+
+
+def test_mp3_reaches_the_device_as_mpg123_decodes_it_and_loops(start, workdir, media):
+    copy_mp3(workdir, media)
+    output = play_and_record(start, workdir)
+    expect_plays_in_a_loop(output, mpg123_decode(os.path.join(media, "track.mp3")))
 
 
 def test_wav_content_named_1_mp3_plays_sample_for_sample(start, workdir, media):
     shutil.copy(os.path.join(media, "track.wav"), os.path.join(workdir, "1.mp3"))
-    dancer = start(disk_output(workdir))
-    wait_for_output(workdir, 2.5 * TRACK_SECONDS)
-    assert expect_draws_and_quits(dancer) == ""
-    expect_plays_in_a_loop(read_output(workdir), wav_samples(os.path.join(media, "track.wav")))
+    output = play_and_record(start, workdir)
+    expect_plays_in_a_loop(output, wav_samples(os.path.join(media, "track.wav")))
 
 
 def test_ogg_content_named_1_mp3_plays(start, workdir, media):
     shutil.copy(os.path.join(media, "track.ogg"), os.path.join(workdir, "1.mp3"))
-    dancer = start(disk_output(workdir))
-    wait_for_output(workdir, 2.5 * TRACK_SECONDS)
-    assert expect_draws_and_quits(dancer) == ""
-    output = read_output(workdir)
+    output = play_and_record(start, workdir)
     source = wav_samples(os.path.join(media, "track.wav"))
     # Vorbis is lossy, so compare loudness: every second of the output, past the end of the
     # track too, is about as loud as the track.
-    start_at = first_sound(output)
     second = 2 * RATE
-    for begin in range(start_at, len(output) - second, second):
+    for begin in range(first_sound(output), len(output) - second, second):
         assert rms(output[begin:begin + second]) == pytest.approx(rms(source), rel=0.25), begin
 
 
 def test_mp3_cut_off_mid_stream_plays_what_it_has(start, workdir, media):
     content = media_bytes(media, "track.mp3")
-    cut = content[:len(content) * 2 // 3]
-    write_music_file(workdir, cut)
-    dancer = start(disk_output(workdir))
-    wait_for_output(workdir, 2.5 * TRACK_SECONDS)
-    assert expect_draws_and_quits(dancer) == ""
-    expect_plays_in_a_loop(read_output(workdir), mpg123_decode(os.path.join(workdir, "1.mp3")))
+    write_music_file(workdir, content[:len(content) * 2 // 3])
+    output = play_and_record(start, workdir)
+    expect_plays_in_a_loop(output, mpg123_decode(os.path.join(workdir, "1.mp3")))
 
 
 def test_file_truncated_while_it_plays_stops_the_music_with_one_line(start, workdir, media):
