@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all run test build package deps-run deps-test deps-package clean
+.PHONY: all run test build package demo-track bench-audio deps-run deps-test deps-package deps-demo clean
 
 all: build
 
@@ -16,6 +16,9 @@ deps-test:
 
 deps-package:
 	@tools/install-deps.sh package
+
+deps-demo:
+	@tools/install-deps.sh demo
 
 $(BUILD_DIR)/CMakeCache.txt:
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
@@ -38,6 +41,17 @@ test: deps-test build
 # A Debian package of the build, $(BUILD_DIR)/dancer_VERSION_ARCH.deb, which installs under /usr.
 package: deps-package build
 	@cd $(BUILD_DIR) && cpack -G DEB
+
+# Remakes the demo track, data/1.mp3: synthesised by tools/demo_track.py, encoded by lame. The same
+# tools give the same bytes.
+demo-track: deps-demo
+	@mkdir -p $(BUILD_DIR)
+	@python3 tools/demo_track.py $(BUILD_DIR)/demo-track.wav --seconds 30
+	@lame --quiet --noreplaygain -b 128 $(BUILD_DIR)/demo-track.wav data/1.mp3
+
+# What the audio path costs while the demo track plays, beside mpg123 decoding it. Not a test.
+bench-audio: deps-test build
+	@$(BUILD_DIR)/audio_bench data 20
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 
 #include "trackball/trackball.h"
+#include "motion/music.h"
 
 void initScene() {
     glClearColor(0, 0, 0, 0);
@@ -40,4 +41,5 @@ void initScene() {
     glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, 1);
 
     resetObjectRotation();
+    startMusic();
 }

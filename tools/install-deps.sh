@@ -3,21 +3,25 @@
 #   tools/install-deps.sh run    what building and running the program needs
 #   tools/install-deps.sh test   that, plus what the test suite needs
 #   tools/install-deps.sh package   the run list, plus what building the .deb needs
+#   tools/install-deps.sh demo   what remaking the demo track needs
 # Quiet and quick when everything is present; apt-get update runs only when something is missing.
 set -eu
 
 run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev libx11-dev
-  libgl1-mesa-dri"
+  libgl1-mesa-dri libsdl2-dev libsdl2-mixer-dev libasound2-dev libmpg123-dev libkissfft-dev"
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack needs `file` to run it.
 package_pkgs="dpkg-dev file"
+# lame, mpg123 and sox make and decode the tests' music; lame alone remakes the demo track.
 test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool libxtst6 imagemagick python3 python3-pytest
-  desktop-file-utils groff-base man-db $package_pkgs"
+  python3-pytest-timeout lame mpg123 sox desktop-file-utils groff-base man-db $package_pkgs"
+demo_pkgs="python3 lame"
 
 case "${1:-run}" in
   run) wanted="$run_pkgs" ;;
   test) wanted="$run_pkgs $test_pkgs" ;;
   package) wanted="$run_pkgs $package_pkgs" ;;
-  *) echo "usage: $0 run|test|package" >&2; exit 2 ;;
+  demo) wanted="$demo_pkgs" ;;
+  *) echo "usage: $0 run|test|package|demo" >&2; exit 2 ;;
 esac
 
 missing=""

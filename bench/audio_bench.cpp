@@ -1,0 +1,136 @@
+// What the audio path costs: decoding, the tap and a spectrum fetch every 20 ms, in CPU seconds per
+// second of playback, beside Debian's mpg123 decoding the same file to nothing.
+//
+//     audio_bench [DIR [SECONDS]]    plays DIR/1.mp3 (default: data) for SECONDS (default: 20)
+//
+// Playback runs on SDL's dummy driver, which consumes audio in real time without a sound card, so
+// the figures leave out only what a real device's driver adds. The program's 20 ms timer wakes its
+// thread whether or not there is music; a first run of bare wake-ups, before the music starts,
+// measures that part so it can be told apart.
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "motion/music.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+double processCpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double threadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec + now.tv_nsec / 1e9;
+}
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct Run {
+    double seconds = 0;         // wall time, which the dummy driver plays in
+    double processCpu = 0;      // every thread
+    double tickThreadCpu = 0;   // this thread: wake-ups and fetches
+    double fetchSeconds = 0;    // inside fetchSpectrum
+    double quietMeanSum = 0;    // the motion driver's reading, summed over ticks
+    int ticks = 0;
+};
+
+// Wakes every 20 ms for `seconds`, fetching the spectrum if asked to.
+Run tickFor(double seconds, bool fetch) {
+    Run run;
+    const double processStart = processCpuSeconds(RUSAGE_SELF);
+    const double threadStart = threadCpuSeconds();
+    const Clock::time_point start = Clock::now();
+    Clock::time_point nextTick = start;
+    while (secondsSince(start) < seconds) {
+        nextTick += std::chrono::milliseconds(20);
+        std::this_thread::sleep_until(nextTick);
+        ++run.ticks;
+        if (!fetch) continue;
+        const Clock::time_point fetchStart = Clock::now();
+        fetchSpectrum();
+        run.fetchSeconds += secondsSince(fetchStart);
+        // The mean of the values below 0.02, as the motion driver reads the spectrum.
+        double quietSum = 0;
+        int quietCount = 0;
+        for (const float value : spectrum) {
+            if (value < 0.02f) {
+                quietSum += value;
+                ++quietCount;
+            }
+        }
+        run.quietMeanSum += quietCount > 0 ? quietSum / quietCount : 0;
+    }
+    run.seconds = secondsSince(start);
+    run.processCpu = processCpuSeconds(RUSAGE_SELF) - processStart;
+    run.tickThreadCpu = threadCpuSeconds() - threadStart;
+    return run;
+}
+
+// Length of the track as mpg123 decodes it (16-bit stereo at 44100 Hz), or 0.
+double trackSeconds() {
+    FILE* decoded = popen("mpg123 -q -s 1.mp3", "r");
+    if (decoded == nullptr) return 0;
+    static char buffer[1 << 16];
+    double bytes = 0;
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, decoded)) > 0;) bytes += n;
+    return pclose(decoded) == 0 ? bytes / (44100 * 4) : 0;
+}
+
+// CPU seconds mpg123 takes to decode the track to nothing, the mean of three runs.
+double mpg123Seconds() {
+    const int runs = 3;
+    const double start = processCpuSeconds(RUSAGE_CHILDREN);
+    for (int run = 0; run < runs; ++run) {
+        if (std::system("mpg123 -q -t 1.mp3") != 0) return 0;
+    }
+    return (processCpuSeconds(RUSAGE_CHILDREN) - start) / runs;
+}
+
+void row(const char* what, double cpuPerSecond) {
+    std::printf("%-54s %9.5f\n", what, cpuPerSecond);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* dir = argc > 1 ? argv[1] : "data";
+    const double seconds = argc > 2 ? std::atof(argv[2]) : 20;
+    if (chdir(dir) != 0) {
+        std::perror(dir);
+        return 1;
+    }
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
+
+    const Run bare = tickFor(seconds / 4, false);
+    startMusic();
+    if (musicStream == nullptr) return 1;
+    const Run music = tickFor(seconds, true);
+    const double track = trackSeconds();
+    const double decode = track > 0 ? mpg123Seconds() / track : 0;
+
+    const double audioThread = (music.processCpu - music.tickThreadCpu) / music.seconds;
+    const double fetches = music.fetchSeconds / music.seconds;
+    std::printf("%-54s %9s\n", "1.mp3, in CPU seconds per second of playback", "CPU-s/s");
+    row("audio path: decode, mix and tap, plus the fetches", audioThread + fetches);
+    row("  audio thread: decode, mix, tap, its wake-ups", audioThread);
+    row("  fetchSpectrum every 20 ms", fetches);
+    row("the 20 ms tick thread's wake-ups, music or not", bare.tickThreadCpu / bare.seconds);
+    row("whole process while playing", music.processCpu / music.seconds);
+    row("mpg123 -q -t (decoding only)", decode);
+    std::printf("\n%.1f s played, %d fetches of %.1f us on average; mean quiet mean %.5f\n",
+                music.seconds, music.ticks, 1e6 * music.fetchSeconds / music.ticks,
+                music.quietMeanSum / music.ticks);
+    return 0;
+}

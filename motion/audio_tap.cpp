@@ -1,0 +1,78 @@
+#include "motion/audio_tap.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+
+namespace {
+constexpr std::int64_t NS_PER_SECOND = 1000000000;
+constexpr std::int64_t RING_MASK = TAP_RING_SIZE - 1;
+
+std::mutex tapLock;
+// Guarded by tapLock.
+float ring[TAP_RING_SIZE];       // mono sample i of the output sits at ring[i & RING_MASK]
+std::int64_t samplesHandedOver = 0;
+std::int64_t lastHandOverTime = 0;  // tapClock, ns
+// Set by startTap before the audio thread runs, read-only afterwards.
+int tapRate = 44100;
+int tapBufferFrames = 0;
+TapClock tapClock = steadyNanoseconds;
+
+// The device plays nothing beyond full scale. A NaN, which fails both comparisons, becomes -1, so
+// the spectrum stays finite whatever a decoder produces.
+float withinFullScale(float sample) {
+    return sample > 1.0f ? 1.0f : (sample >= -1.0f ? sample : -1.0f);
+}
+}  // namespace
+
+std::int64_t steadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::int64_t heardSampleCount(std::int64_t handedOver, std::int64_t lastHandOverNs,
+                              std::int64_t nowNs, int outputRate, int deviceBufferFrames) {
+    const std::int64_t queued = std::min<std::int64_t>(deviceBufferFrames, handedOver);
+    const std::int64_t queueNs = queued * NS_PER_SECOND / outputRate;
+    const std::int64_t sinceNs = nowNs - lastHandOverNs;
+    // Once the queue has had time to play out there is nothing newer to hear; deciding that first
+    // also keeps the product below from overflowing after a long stall.
+    if (sinceNs >= queueNs) {
+        return handedOver;
+    }
+    return handedOver - queued + std::max<std::int64_t>(0, sinceNs) * outputRate / NS_PER_SECOND;
+}
+
+void startTap(int outputRate, int deviceBufferFrames, TapClock clock) {
+    const std::lock_guard<std::mutex> hold(tapLock);
+    std::fill(std::begin(ring), std::end(ring), 0.0f);
+    samplesHandedOver = 0;
+    lastHandOverTime = 0;
+    tapRate = outputRate;
+    tapBufferFrames = deviceBufferFrames;
+    tapClock = clock;
+}
+
+void tapMixedOutput(const float* stereoFrames, int frameCount) {
+    const std::int64_t now = tapClock();
+    const std::lock_guard<std::mutex> hold(tapLock);
+    for (int frame = 0; frame < frameCount; ++frame) {
+        const float mono = 0.5f * (stereoFrames[2 * frame] + stereoFrames[2 * frame + 1]);
+        ring[(samplesHandedOver + frame) & RING_MASK] = withinFullScale(mono);
+    }
+    samplesHandedOver += frameCount;
+    lastHandOverTime = now;
+}
+
+void readHeardWindow(float* samples, int count) {
+    const std::int64_t now = tapClock();
+    const std::lock_guard<std::mutex> hold(tapLock);
+    const std::int64_t end =
+        heardSampleCount(samplesHandedOver, lastHandOverTime, now, tapRate, tapBufferFrames);
+    const std::int64_t oldestKept = std::max<std::int64_t>(0, samplesHandedOver - TAP_RING_SIZE);
+    for (int i = 0; i < count; ++i) {
+        const std::int64_t index = end - count + i;
+        samples[i] = index >= oldestKept ? ring[index & RING_MASK] : 0.0f;
+    }
+}

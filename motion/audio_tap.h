@@ -1,0 +1,32 @@
+// motion/audio_tap.h: the mixed output as it goes to the device, and the part being heard now.
+//
+// This is the one place where audio crosses threads: the audio thread hands each mixed buffer to
+// tapMixedOutput, the GLUT thread reads a window of it with readHeardWindow.
+#pragma once
+#include <cstdint>
+
+// Monotonic time in nanoseconds.
+using TapClock = std::int64_t (*)();
+std::int64_t steadyNanoseconds();
+
+// Mono samples the tap keeps: a window read, plus the device buffer, must fit in it.
+constexpr int TAP_RING_SIZE = 1 << 15;
+
+// How many samples have been heard, given `handedOver` samples handed to the device so far, the
+// last hand-over at `lastHandOverNs` and the time now: those handed over, less the device buffer
+// still to play at the hand-over, plus what the output rate plays in the time since, never past
+// what was handed over. 0 before the first hand-over.
+std::int64_t heardSampleCount(std::int64_t handedOver, std::int64_t lastHandOverNs,
+                              std::int64_t nowNs, int outputRate, int deviceBufferFrames);
+
+// Empties the tap and fixes the output it describes. Call before the first hand-over.
+void startTap(int outputRate, int deviceBufferFrames, TapClock clock = steadyNanoseconds);
+
+// Audio thread: one buffer of interleaved stereo float frames as it is handed to the device. Keeps
+// (L+R)/2 of each, limited to [-1, 1] as the device plays it, and notes the time. Allocates nothing
+// and holds the lock only for the copy.
+void tapMixedOutput(const float* stereoFrames, int frameCount);
+
+// GLUT thread: the `count` mono samples ending with the one being heard now, oldest first; zeros
+// stand for anything before the first sample or no longer kept.
+void readHeardWindow(float* samples, int count);

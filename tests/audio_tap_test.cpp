@@ -1,0 +1,164 @@
+// The tap: which samples the GLUT thread is shown as "being heard now", on a clock the test sets.
+#include "motion/audio_tap.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+namespace {
+constexpr int RATE = 44100;
+constexpr int BUFFER = 1024;  // frames the device holds after a hand-over
+constexpr std::int64_t MS = 1000000;
+
+std::int64_t fakeNow = 0;
+std::int64_t fakeClock() { return fakeNow; }
+
+// Output sample n carries the value n / 65536: exact in a float, so a window names its samples.
+float valueOf(std::int64_t n) { return static_cast<float>(n) / 65536; }
+
+// Hands over one device buffer continuing the ramp, with the two channels apart around it.
+std::int64_t handedSoFar = 0;
+void handOverBuffer() {
+    std::vector<float> stereo(2 * BUFFER);
+    for (int f = 0; f < BUFFER; ++f) {
+        stereo[2 * f] = valueOf(handedSoFar + f) + 0.25f;
+        stereo[2 * f + 1] = valueOf(handedSoFar + f) - 0.25f;
+    }
+    tapMixedOutput(stereo.data(), BUFFER);
+    handedSoFar += BUFFER;
+}
+
+class Tap : public testing::Test {
+protected:
+    void SetUp() override {
+        fakeNow = 1000 * MS;
+        handedSoFar = 0;
+        startTap(RATE, BUFFER, fakeClock);
+    }
+
+    // Checks that a window of `count` read now ends with sample end - 1 (samples before 0 as zero).
+    static void expectWindowEndsAt(std::int64_t end, int count = 2048) {
+        std::vector<float> window(count, -1.0f);
+        readHeardWindow(window.data(), count);
+        for (int i = 0; i < count; ++i) {
+            const std::int64_t n = end - count + i;
+            ASSERT_EQ(window[i], n < 0 ? 0.0f : valueOf(n)) << "window position " << i;
+        }
+    }
+};
+}  // namespace
+
+TEST_F(Tap, BeforeTheFirstHandOverNothingIsHeard) {
+    EXPECT_EQ(heardSampleCount(0, 0, 5000 * MS, RATE, BUFFER), 0);
+    expectWindowEndsAt(0);
+    fakeNow += 10000 * MS;
+    expectWindowEndsAt(0);
+}
+
+TEST_F(Tap, AtAHandOverTheDeviceBufferIsStillToCome) {
+    for (int i = 0; i < 4; ++i) handOverBuffer();
+    expectWindowEndsAt(4 * BUFFER - BUFFER);
+}
+
+TEST_F(Tap, FirstBufferIsHeardAsItPlays) {
+    handOverBuffer();
+    expectWindowEndsAt(0);
+    fakeNow += 10 * MS;
+    expectWindowEndsAt(441);
+}
+
+TEST_F(Tap, HeardSampleAdvancesAtTheOutputRateBetweenHandOvers) {
+    for (int i = 0; i < 3; ++i) handOverBuffer();
+    fakeNow += 10 * MS;  // 441 samples at 44100 Hz
+    expectWindowEndsAt(2 * BUFFER + 441);
+    fakeNow += 10 * MS;
+    expectWindowEndsAt(2 * BUFFER + 882);
+}
+
+TEST_F(Tap, LongStallStopsAtTheLastSampleHandedOver) {
+    for (int i = 0; i < 3; ++i) handOverBuffer();
+    fakeNow += 30 * MS;  // more than the 23.2 ms the device buffer lasts
+    expectWindowEndsAt(3 * BUFFER);
+    fakeNow += 3600000 * MS;  // an hour: no overflow, still the last sample
+    expectWindowEndsAt(3 * BUFFER);
+    EXPECT_EQ(heardSampleCount(3 * BUFFER, 0, INT64_MAX, RATE, BUFFER), 3 * BUFFER);
+}
+
+TEST_F(Tap, ClockBehindTheHandOverCountsAsTheHandOver) {
+    for (int i = 0; i < 3; ++i) handOverBuffer();
+    fakeNow -= 5 * MS;
+    expectWindowEndsAt(2 * BUFFER);
+}
+
+TEST_F(Tap, WindowAcrossTheRingsWrapReadsInOrder) {
+    // Enough buffers that the sample heard now has gone round the ring once and the window spans
+    // the seam between its last and first slots.
+    const int buffers = TAP_RING_SIZE / BUFFER + 2;
+    for (int i = 0; i < buffers; ++i) handOverBuffer();
+    const std::int64_t end = buffers * BUFFER - BUFFER;
+    ASSERT_GT(end, TAP_RING_SIZE);
+    ASSERT_LT(end - 2048, TAP_RING_SIZE);
+    expectWindowEndsAt(end);
+    fakeNow += 5 * MS;
+    expectWindowEndsAt(end + 220);
+}
+
+TEST_F(Tap, SamplesOverwrittenInTheRingReadAsSilence) {
+    for (int i = 0; i < TAP_RING_SIZE / BUFFER + 1; ++i) handOverBuffer();
+    std::vector<float> window(TAP_RING_SIZE);
+    readHeardWindow(window.data(), TAP_RING_SIZE);
+    // The window would reach back past what the ring still holds: those samples read as 0.
+    const std::int64_t end = handedSoFar - BUFFER;
+    const std::int64_t oldestKept = handedSoFar - TAP_RING_SIZE;
+    for (int i = 0; i < TAP_RING_SIZE; ++i) {
+        const std::int64_t n = end - TAP_RING_SIZE + i;
+        ASSERT_EQ(window[i], n < oldestKept ? 0.0f : valueOf(n)) << i;
+    }
+}
+
+TEST_F(Tap, KeepsTheMeanOfBothChannelsWithinFullScale) {
+    const float nan = std::nanf("");
+    const float stereo[] = {1.0f, 0.5f, 2.0f, 2.0f, -3.0f, 1.0f, nan, nan, 0.25f, -0.25f};
+    tapMixedOutput(stereo, 5);
+    fakeNow += 1000 * MS;
+    std::vector<float> window(5);
+    readHeardWindow(window.data(), 5);
+    EXPECT_EQ(window[0], 0.75f);
+    EXPECT_EQ(window[1], 1.0f);
+    EXPECT_EQ(window[2], -1.0f);
+    EXPECT_TRUE(std::isfinite(window[3]));
+    EXPECT_EQ(window[4], 0.0f);
+}
+
+// The audio thread hands over while the GLUT thread reads: every window read must be a run of
+// consecutive samples, never part of one hand-over and part of another.
+TEST(TapThreads, ReadsDuringHandOversSeeConsecutiveSamples) {
+    startTap(RATE, BUFFER);
+    std::atomic<bool> stop{false};
+    std::thread audio([&stop] {
+        std::vector<float> stereo(2 * BUFFER);
+        std::int64_t n = 0;
+        while (!stop) {
+            for (int f = 0; f < BUFFER; ++f, ++n) {
+                stereo[2 * f] = stereo[2 * f + 1] = valueOf(n % 65536);
+            }
+            tapMixedOutput(stereo.data(), BUFFER);
+        }
+    });
+    std::vector<float> window(2048);
+    int checked = 0;
+    for (int read = 0; read < 2000; ++read) {
+        readHeardWindow(window.data(), 2048);
+        for (int i = 1; i < 2048; ++i) {
+            if (window[i - 1] == 0.0f || window[i] == 0.0f) continue;  // start, or the ramp's wrap
+            ASSERT_EQ(window[i] - window[i - 1], valueOf(1)) << "read " << read << " at " << i;
+            ++checked;
+        }
+    }
+    stop = true;
+    audio.join();
+    EXPECT_GT(checked, 0);
+}
