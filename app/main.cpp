@@ -3,6 +3,7 @@
 #include "app/handlers.h"
 #include "app/scene.h"
 #include "app/x11_window.h"
+#include "motion/motion_driver.h"
 
 // Author's name, then: use the mouse with the left button held down to rotate the object.
 static const char WINDOW_TITLE[] =
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
     glutReshapeFunc(reshape);
     glutMouseFunc(mouse);
     glutMotionFunc(motion);
+    glutTimerFunc(20, tick, 0);
     glutMainLoop();
     return 0;
 }

@@ -1,0 +1,13 @@
+#include <GL/glut.h>
+
+#include "motion/motion_driver.h"
+#include "motion/music.h"
+
+void tick(int) {
+    stepArmSwings();
+    // Re-armed before the work, so the period does not stretch by the time the work takes.
+    glutTimerFunc(20, tick, 0);
+    fetchSpectrum();
+    stepPhases(spectrum, SPECTRUM_SIZE);
+    glutPostRedisplay();
+}
