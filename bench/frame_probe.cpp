@@ -10,6 +10,9 @@
 //   2 frame         glutSwapBuffers or SDL_RenderPresent returned; value: the frame's number
 //   3 first shown   after the first frame, a round trip to the X server came back: the server has
 //                   drawn it into the window; value 1
+//   4 GLUT ready    glutInit returned: connected to the X server, GL driver loaded
+//   5 window        glutCreateWindow returned: the window and its GL context exist
+//   6 main loop     glutMainLoop was entered: everything before the first event is done
 // Records go straight to the file with write(), so nothing grows in the process's memory and a
 // SIGTERM loses nothing.
 #include <GL/glut.h>
@@ -25,7 +28,15 @@
 #include <cstdlib>
 
 namespace {
-enum Kind : std::int32_t { LOADED = 0, TICK = 1, FRAME = 2, FIRST_SHOWN = 3 };
+enum Kind : std::int32_t {
+    LOADED = 0,
+    TICK = 1,
+    FRAME = 2,
+    FIRST_SHOWN = 3,
+    GLUT_READY = 4,
+    WINDOW = 5,
+    MAIN_LOOP = 6,
+};
 
 struct Event {
     std::int64_t ns;
@@ -86,6 +97,28 @@ void countedTimer(int value) {
     countedCallback(value);
 }
 }  // namespace
+
+extern "C" void glutInit(int* argc, char** argv) {
+    using Init = void (*)(int*, char**);
+    static const auto real = realFunction<Init>("glutInit");
+    real(argc, argv);
+    note(GLUT_READY, 0);
+}
+
+extern "C" int glutCreateWindow(const char* title) {
+    using CreateWindow = int (*)(const char*);
+    static const auto real = realFunction<CreateWindow>("glutCreateWindow");
+    const int window = real(title);
+    note(WINDOW, window);
+    return window;
+}
+
+extern "C" void glutMainLoop() {
+    using MainLoop = void (*)();
+    static const auto real = realFunction<MainLoop>("glutMainLoop");
+    note(MAIN_LOOP, 0);
+    real();
+}
 
 extern "C" void glutTimerFunc(unsigned int ms, TimerCallback callback, int value) {
     using TimerFunc = void (*)(unsigned int, TimerCallback, int);

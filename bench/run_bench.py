@@ -2,7 +2,7 @@
 """Runs every benchmark of `make bench` and prints one Markdown table of the figures and budgets.
 
     bench/run_bench.py BUILD_DIR DATA_DIR [--soak-seconds 600] [--pairs 3] [--run-seconds 20]
-                       [--only micro,audio,sync,compare,soak] [--json FILE]
+                       [--only micro,audio,sync,variants,compare,soak] [--json FILE]
 
 Everything draws on a private Xvfb server (Mesa's llvmpipe) and plays into SDL's disk driver
 writing to /dev/null, so nothing reaches the desktop or a sound card. The shipped binary is run as
@@ -12,6 +12,8 @@ the screen.
   micro    micro_bench: Google Benchmark timings of a tick, the spectrum, the trackball and drawing
   audio    audio_bench: the audio path's CPU per second of playback
   sync     sync_bench: the analysed window's end against the sample being heard
+  variants draw_variants: a frame drawn other ways than the program draws it, timed, and compared
+           with the program's own frame pixel for pixel (measured only; none is in the program)
   compare  dancer and `ffplay -showmode rdft` on the demo track, in turn, A B A B
   soak     dancer alone for --soak-seconds: tick pacing over its first minute, memory throughout
 
@@ -32,7 +34,23 @@ import tempfile
 import time
 
 PROBE_RECORD = struct.Struct("<qii")
-LOADED, TICK, FRAME, FIRST_SHOWN = 0, 1, 2, 3
+LOADED, TICK, FRAME, FIRST_SHOWN, GLUT_READY, WINDOW, MAIN_LOOP = range(7)
+START_STAGES = [(LOADED, "shared libraries loaded"), (GLUT_READY, "glutInit done (GL driver loaded)"),
+                (WINDOW, "window and GL context made"),
+                (MAIN_LOOP, "scene set, music started, main loop entered"),
+                (FIRST_SHOWN, "first frame on screen")]
+# (name, draw_variants argument, extra environment); bench/draw_variants.cpp says what each is.
+VARIANTS = [
+    ("shipped", "shipped", {}),
+    ("straight tubes with 1 stack", "one-stack", {}),
+    ("discs with 1 loop", "one-loop", {}),
+    ("drawText told the window size (no X round trips)", "known-size", {}),
+    ("no glFlush before the swap", "no-flush", {}),
+    ("GL_NORMALIZE off", "no-normalize", {}),
+    ("back faces of the balls culled", "cull-balls", {}),
+    ("llvmpipe with 1 thread (LP_NUM_THREADS=1)", "shipped", {"LP_NUM_THREADS": "1"}),
+    ("llvmpipe drawing on the main thread (LP_NUM_THREADS=0)", "shipped", {"LP_NUM_THREADS": "0"}),
+]
 FFPLAY = ["ffplay", "-showmode", "rdft", "-x", "800", "-y", "800", "-loop", "0", "1.mp3"]
 MIB = 1024 * 1024
 
@@ -112,12 +130,15 @@ def run_program(command, cwd, display, probe, seconds, sample_memory=False):
     shutil.rmtree(scratch, ignore_errors=True)
     elapsed = (stopped - started) / 1e9
     first = [t for t, kind, _ in events if kind == FIRST_SHOWN]
+    stages = {}
+    for t, kind, _ in events:
+        stages.setdefault(kind, (t - started) / 1e6)
     return {
         "seconds": elapsed,
         "cpu_per_second": (usage.ru_utime + usage.ru_stime) / elapsed,
         "peak_rss_mib": max(peak_kib, usage.ru_maxrss) / 1024,
         "first_frame_ms": (first[0] - started) / 1e6 if first else None,
-        "started_ns": started,
+        "stages_ms": {kind: stages[kind] for kind, _ in START_STAGES if kind in stages},
         "events": events,
         "memory": memory,
     }
@@ -185,6 +206,49 @@ def run_sync(build):
         shutil.rmtree(scratch, ignore_errors=True)
     return {key: float(value) for key, _, value in
             (line.partition("=") for line in out.splitlines() if "=" in line)}
+
+
+def rgb_differences(a, b):
+    """Pixels whose colour differs between two RGBA captures, and the largest channel difference."""
+    count, largest, block = 0, 0, 4096
+    for start in range(0, len(a), block):
+        if a[start:start + block] == b[start:start + block]:
+            continue
+        for i in range(start, min(start + block, len(a)), 4):
+            channel = max(abs(a[i + k] - b[i + k]) for k in range(3))
+            if channel:
+                count += 1
+                largest = max(largest, channel)
+    return count, largest
+
+
+def run_variants(build, display, rounds=3):
+    scratch = tempfile.mkdtemp(prefix="dancer-variants-")
+    times = {name: [] for name, _, _ in VARIANTS}
+    pixels = {}
+    try:
+        # In turn, round after round, so that the machine's other load falls on all alike.
+        for turn in range(rounds):
+            for name, variant, extra in VARIANTS:
+                log(f"variants: round {turn + 1} of {rounds}, {name}")
+                capture = os.path.join(scratch, "frames.rgba")
+                out = subprocess.run(
+                    [os.path.join(build, "draw_variants"), variant, capture], cwd=scratch,
+                    env=dict(os.environ, DISPLAY=display, **extra), capture_output=True,
+                    text=True, check=True, timeout=300).stdout
+                figures = dict(line.split("=") for line in out.split())
+                times[name].append((float(figures["cpu_us"]), float(figures["wall_us"])))
+                if turn == 0:
+                    with open(capture, "rb") as f:
+                        pixels[name] = f.read()
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+    shipped = pixels["shipped"]
+    return {name: {"cpu_us": statistics.median(c for c, _ in runs),
+                   "wall_us": statistics.median(w for _, w in runs),
+                   "pixels_changed": rgb_differences(shipped, pixels[name]),
+                   "pixels_compared": len(shipped) // 4}
+            for name, runs in times.items()}
 
 
 def run_compare(build, data, display, probe, pairs, seconds):
@@ -268,7 +332,7 @@ def table(results, args):
            f"{results.get('micro', {}).get('renderer', 'llvmpipe')}, "
            f"{results.get('micro', {}).get('gl_version', 'Mesa ' + m['mesa_package'])}; "
            f"load average at start {m['load_start'][0]:.2f}, at end {m['load_end'][0]:.2f}.", "",
-           "| Figure | dancer | ffplay -showmode rdft | Budget |", "|---|---|---|---|"]
+           "| Figure | dancer | ffplay -showmode rdft | Budget or note |", "|---|---|---|---|"]
 
     if "micro" in results:
         section("Micro-benchmarks, median of 3 (wall time; CPU of all threads for GL)")
@@ -306,6 +370,9 @@ def table(results, args):
         row("exec to first frame on screen", spread(first_d, "{:.0f}") + " ms",
             spread([r["first_frame_ms"] for r in f], "{:.0f}") + " ms",
             f"< 300 ms: {verdict(max(first_d) < 300)}")
+        for kind, stage in START_STAGES[:-1]:
+            row(f"start-up: {stage}, from exec",
+                f"{statistics.median(r['stages_ms'][kind] for r in d):.0f} ms")
         row("ticks per second", spread([r["tick_rate"] for r in d], "{:.2f}"), "")
         row("frames per second", spread([r["frame_rate"] for r in d], "{:.2f}"),
             spread([r["frame_rate"] for r in f], "{:.2f}"))
@@ -331,6 +398,19 @@ def table(results, args):
             f"{s['rss_end_mib']:.1f} MiB", "",
             f"flat (< 1 MiB growth): {verdict(growth < 1)}")
 
+    if "variants" in results:
+        v = results["variants"]
+        base = v["shipped"]
+        section("A frame drawn other ways (measured only, none is in the program): CPU and wall "
+                "time per frame at full speed, median of 3; pixels changed in 3 poses")
+        for name, figures in v.items():
+            change = figures["cpu_us"] / base["cpu_us"] - 1
+            changed, largest = figures["pixels_changed"]
+            row(name, f"{figures['cpu_us'] / 1000:.2f} ms CPU ({100 * change:+.0f} %), "
+                      f"{figures['wall_us'] / 1000:.2f} ms wall", "",
+                "same pixels" if changed == 0 else
+                f"{changed} of {figures['pixels_compared']} pixels differ, by up to {largest}")
+
     if "sync" in results:
         y = results["sync"]
         section(f"Sync, 30 s of 10 ms bursts every 100 ms ({y['windows_with_onset']:.0f} windows "
@@ -352,7 +432,7 @@ def main():
     parser.add_argument("--soak-seconds", type=float, default=600)
     parser.add_argument("--pairs", type=int, default=3)
     parser.add_argument("--run-seconds", type=float, default=20)
-    parser.add_argument("--only", default="micro,audio,sync,compare,soak")
+    parser.add_argument("--only", default="micro,audio,sync,variants,compare,soak")
     parser.add_argument("--json", help="also write every figure to this file")
     args = parser.parse_args()
     parts = args.only.split(",")
@@ -368,6 +448,8 @@ def main():
             results["audio"] = run_audio(build, data)
         if "sync" in parts:
             results["sync"] = run_sync(build)
+        if "variants" in parts:
+            results["variants"] = run_variants(build, xserver.display)
         if "compare" in parts:
             results["compare"] = run_compare(build, data, xserver.display, probe, args.pairs,
                                              args.run_seconds)
