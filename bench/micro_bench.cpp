@@ -28,8 +28,8 @@
 #include "trackball/trackball.h"
 
 // The tick re-arms GLUT's timer, but no main loop runs here to fire it: each re-arm would only add
-// another pending timer to GLUT's list. The benchmark counts the call instead (linked with
-// --wrap=glutTimerFunc).
+// another pending timer to GLUT's list, which would grow without end. So the re-arm is left out
+// (linked with --wrap=glutTimerFunc).
 extern "C" void __wrap_glutTimerFunc(unsigned int, void (*)(int), int) {}
 
 namespace {
