@@ -22,9 +22,12 @@
 // Run `shipped` with LP_NUM_THREADS=0 or 1 in the environment to see llvmpipe's thread count.
 //
 // Draws three poses (rest, mid-dance, both phases at 1 with the swings at 45) into PIXELS_OUT as
-// raw RGBA rows, then times 200 frames of the mid-dance pose three times and prints the median
-// round's wall and process CPU time per frame as key=value lines.
-#include <GL/glut.h>
+// raw RGBA rows; counts what one mid-dance frame asks of the pipeline (vertices, primitives,
+// fragment shader runs, from GL's pipeline statistics queries), which no other load on the machine
+// disturbs; then times 200 frames of the mid-dance pose three times. Prints the counts and the
+// median round's wall and process CPU time per frame as key=value lines.
+#include <GL/freeglut.h>
+#include <GL/glext.h>
 #include <time.h>
 
 #include <algorithm>
@@ -98,6 +101,40 @@ void pose(double body, double arm, double leftSwing, double rightSwing) {
     rightArmSwing = rightSwing;
 }
 
+// One mid-dance frame's work as the pipeline counts it.
+void countPipelineWork() {
+    using GenQueries = void (*)(GLsizei, GLuint*);
+    using BeginQuery = void (*)(GLenum, GLuint);
+    using EndQuery = void (*)(GLenum);
+    using GetQueryResult = void (*)(GLuint, GLenum, GLuint64*);
+    const auto genQueries = reinterpret_cast<GenQueries>(
+        glutGetProcAddress("glGenQueries"));
+    const auto beginQuery = reinterpret_cast<BeginQuery>(glutGetProcAddress("glBeginQuery"));
+    const auto endQuery = reinterpret_cast<EndQuery>(glutGetProcAddress("glEndQuery"));
+    const auto getResult =
+        reinterpret_cast<GetQueryResult>(glutGetProcAddress("glGetQueryObjectui64v"));
+    if (genQueries == nullptr || beginQuery == nullptr || endQuery == nullptr ||
+        getResult == nullptr) {
+        return;
+    }
+    const struct {
+        GLenum target;
+        const char* name;
+    } counters[] = {{GL_VERTICES_SUBMITTED_ARB, "vertices"},
+                    {GL_PRIMITIVES_SUBMITTED_ARB, "primitives"},
+                    {GL_FRAGMENT_SHADER_INVOCATIONS_ARB, "fragment_shader_runs"}};
+    GLuint queries[3];
+    genQueries(3, queries);
+    for (int i = 0; i < 3; ++i) beginQuery(counters[i].target, queries[i]);
+    display();
+    for (int i = 0; i < 3; ++i) endQuery(counters[i].target);
+    for (int i = 0; i < 3; ++i) {
+        GLuint64 count = 0;
+        getResult(queries[i], GL_QUERY_RESULT, &count);
+        std::printf("%s=%llu\n", counters[i].name, static_cast<unsigned long long>(count));
+    }
+}
+
 double processCpuSeconds() {
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
@@ -148,6 +185,7 @@ int main(int argc, char** argv) {
     capture = nullptr;
 
     pose(0.5, 0.5, 22.5, 22.5);
+    countPipelineWork();
     for (int frame = 0; frame < 30; ++frame) display();
     glFinish();
     std::vector<std::pair<double, double>> rounds;
