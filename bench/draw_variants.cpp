@@ -9,7 +9,8 @@
 //   one-stack      straight tubes (both radii equal) drawn with 1 stack instead of 20 or 10:
 //                  each side facet is a flat rectangle whose vertices share their normal along the
 //                  tube, so the stacks only add vertices with the colours the interpolation gives
-//                  anyway. Tapered tubes (torso, feet) keep theirs: there the split of each facet
+//                  anyway; only rounding differs, where a tube's edge or depth meets another
+//                  shape's. Tapered tubes (torso, feet) keep theirs: there the split of each facet
 //                  into triangles shows in the shading
 //   one-loop       discs drawn with 1 loop instead of 20: a disc is flat with one normal
 //   known-size     drawText told the window's size instead of asking GLUT, which asks the X server
