@@ -54,7 +54,7 @@ demo-track: deps-demo
 	@lame --quiet --noreplaygain -b 128 $(BUILD_DIR)/demo-track.wav data/1.mp3
 
 # Every performance figure beside its budget, in one Markdown table (bench/run_bench.py says what
-# each part measures). About a quarter of an hour, ten minutes of it one long run. Not a test.
+# each part measures). About twenty minutes, ten of them one long run. Not a test.
 # Configures again so that a build directory made before Google Benchmark was installed gets it.
 SOAK_SECONDS ?= 600
 bench: deps-bench build
