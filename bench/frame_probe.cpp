@@ -53,11 +53,14 @@ std::int64_t monotonicNs() {
     return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
 }
 
-void note(Kind kind, std::int32_t value) {
+void record(const Event& event) {
     if (logFd < 0) return;
-    const Event event{monotonicNs(), kind, value};
     // A short write only loses a record of a benchmark; the program must go on regardless.
     if (write(logFd, &event, sizeof event) != sizeof event) return;
+}
+
+void note(Kind kind, std::int32_t value) {
+    record(Event{monotonicNs(), kind, value});
 }
 
 template <typename Function>
@@ -90,11 +93,14 @@ void noteFrame(Display* display) {
 using TimerCallback = void (*)(int);
 TimerCallback countedCallback = nullptr;
 
+// The tick re-arms its timer from GLUT's clock as it starts, so the write waits until it returns:
+// a system call before the re-arm could push it into the next millisecond.
 void countedTimer(int value) {
     using Get = int (*)(GLenum);
     static const auto glutGet = loadedFunction<Get>("glutGet");
-    note(TICK, glutGet != nullptr ? glutGet(GLUT_ELAPSED_TIME) : 0);
+    const Event tick{monotonicNs(), TICK, glutGet != nullptr ? glutGet(GLUT_ELAPSED_TIME) : 0};
     countedCallback(value);
+    record(tick);
 }
 }  // namespace
 
