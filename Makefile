@@ -8,8 +8,10 @@ SANITIZE_DIR ?= $(BUILD_DIR)-sanitize
 # `make fuzz`: clang's libFuzzer on the music file, for FUZZ_SECONDS.
 FUZZ_DIR ?= $(BUILD_DIR)-fuzz
 FUZZ_SECONDS ?= 600
-# `make soak`: the real binary playing and spinning for SOAK_SECONDS.
+# `make soak`: the real binary playing and spinning for SOAK_SECONDS, then under an input flood for
+# FLOOD_SECONDS.
 SOAK_SECONDS ?= 600
+FLOOD_SECONDS ?= 30
 
 .PHONY: all run test build build-sanitize package demo-track bench-audio fuzz soak deps-run deps-test \
 	deps-package deps-demo deps-fuzz clean
@@ -76,12 +78,12 @@ fuzz: deps-fuzz
 	  $(abspath $(FUZZ_DIR))/corpus $(abspath $(FUZZ_DIR))/seeds $(CURDIR)/tests/fuzz/regressions
 
 # The real binary plays the demo track with the figure spinning for SOAK_SECONDS, watching its
-# memory and frames; `make test` runs the same for 25 s.
+# memory and frames, then takes a flood of input for FLOOD_SECONDS; `make test` runs both shorter.
 soak: deps-test build
 	@DANCER_BIN=$(abspath $(BUILD_DIR))/dancer DANCER_SOURCE_DIR=$(CURDIR) \
 	  DANCER_FRAME_COUNTER=$(abspath $(BUILD_DIR))/libdancer_frame_counter.so \
-	  DANCER_SOAK_SECONDS=$(SOAK_SECONDS) \
-	  /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e/test_soak.py
+	  DANCER_SOAK_SECONDS=$(SOAK_SECONDS) DANCER_FLOOD_SECONDS=$(FLOOD_SECONDS) \
+	  /usr/bin/python3 -m pytest -q -s -p no:cacheprovider tests/e2e/test_soak.py tests/e2e/test_flood.py
 
 # A Debian package of the build, $(BUILD_DIR)/dancer_VERSION_ARCH.deb, which installs under /usr.
 package: deps-package build
