@@ -4,6 +4,7 @@
 #   tools/install-deps.sh test   that, plus what the test suite needs
 #   tools/install-deps.sh package   the run list, plus what building the .deb needs
 #   tools/install-deps.sh demo   what remaking the demo track needs
+#   tools/install-deps.sh fuzz   the run list, plus clang's libFuzzer and the media generator's tools
 # Quiet and quick when everything is present; apt-get update runs only when something is missing.
 set -eu
 
@@ -15,13 +16,15 @@ package_pkgs="dpkg-dev file"
 test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool libxtst6 imagemagick python3 python3-pytest
   python3-pytest-timeout lame mpg123 sox desktop-file-utils groff-base man-db $package_pkgs"
 demo_pkgs="python3 lame"
+fuzz_pkgs="clang libclang-rt-14-dev python3 lame sox"
 
 case "${1:-run}" in
   run) wanted="$run_pkgs" ;;
   test) wanted="$run_pkgs $test_pkgs" ;;
   package) wanted="$run_pkgs $package_pkgs" ;;
   demo) wanted="$demo_pkgs" ;;
-  *) echo "usage: $0 run|test|package|demo" >&2; exit 2 ;;
+  fuzz) wanted="$run_pkgs $fuzz_pkgs" ;;
+  *) echo "usage: $0 run|test|package|demo|fuzz" >&2; exit 2 ;;
 esac
 
 missing=""
