@@ -13,8 +13,8 @@ FUZZ_SECONDS ?= 600
 SOAK_SECONDS ?= 600
 FLOOD_SECONDS ?= 30
 
-.PHONY: all run test build build-sanitize package demo-track bench-audio fuzz soak deps-run deps-test \
-	deps-package deps-demo deps-fuzz clean
+.PHONY: all run test build build-sanitize package demo-track bench bench-audio fuzz soak deps-run \
+	deps-test deps-package deps-demo deps-fuzz deps-bench clean
 
 all: build
 
@@ -32,6 +32,9 @@ deps-demo:
 
 deps-fuzz:
 	@tools/install-deps.sh fuzz
+
+deps-bench:
+	@tools/install-deps.sh bench
 
 $(BUILD_DIR)/CMakeCache.txt:
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
@@ -95,6 +98,17 @@ demo-track: deps-demo
 	@mkdir -p $(BUILD_DIR)
 	@python3 tools/demo_track.py $(BUILD_DIR)/demo-track.wav --seconds 30
 	@lame --quiet --noreplaygain -b 128 $(BUILD_DIR)/demo-track.wav data/1.mp3
+
+# Every performance figure beside its budget, in one Markdown table (bench/run_bench.py says what
+# each part measures). About twenty minutes, ten of them one long run. Not a test.
+# Configures again so that a build directory made before Google Benchmark was installed gets it.
+SOAK_SECONDS ?= 600
+bench: deps-bench build
+	@cmake -S . -B $(BUILD_DIR) >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target dancer frame_probe micro_bench sync_bench \
+	    audio_bench -- --no-print-directory --quiet
+	@/usr/bin/python3 bench/run_bench.py $(BUILD_DIR) data --soak-seconds $(SOAK_SECONDS) \
+	    --json $(BUILD_DIR)/bench.json
 
 # What the audio path costs while the demo track plays, beside mpg123 decoding it. Not a test.
 bench-audio: deps-test build

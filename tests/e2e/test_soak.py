@@ -61,7 +61,10 @@ def test_long_spin_to_music_keeps_memory_flat_and_frames_coming(start_dancer, wo
 
     for (t0, _, ticks0, frames0), (t1, _, ticks1, frames1) in zip(samples, samples[1:]):
         assert (ticks1 - ticks0) / (t1 - t0) >= MIN_TICKS_IN_ANY_SECOND, f"ticks dried up at {t1:.0f} s"
-        assert frames1 - frames0 > ticks1 - ticks0, f"no longer spinning at {t1:.0f} s"
+        # Whether the spin's frames outnumber the ticks' depends on how fast this machine draws (a
+        # sanitized build on a busy machine may draw no faster than it ticks); that they keep coming
+        # does not.
+        assert frames1 > frames0, f"frames stopped at {t1:.0f} s"
     seconds = samples[-1][0] - samples[0][0]
     assert (samples[-1][2] - samples[0][2]) / seconds >= MIN_TICKS_PER_SECOND
     settled = [rss for t, rss, _, _ in samples if t >= SETTLING * SOAK_SECONDS]
