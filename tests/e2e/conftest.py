@@ -67,9 +67,10 @@ class XServer:
 
 
 class Counters:
-    """The frame counter's file: ticks (timer re-arms), frames (buffer swaps) and the longest gap
-    between two ticks, as the running program updates them."""
-    WORDS = 4
+    """The frame counter's file: ticks (timer re-arms), frames (buffer swaps), the longest gap
+    between two ticks, and whether the spin's idle callback is installed, as the running program
+    updates them."""
+    WORDS = 5
 
     def __init__(self):
         fd, self.path = tempfile.mkstemp(prefix="dancer-counters-")
@@ -83,6 +84,9 @@ class Counters:
         """(ticks, frames, longest gap between two ticks in seconds)."""
         ticks, frames, gap_ns = struct.unpack_from("=3Q", self.map)
         return ticks, frames, gap_ns / 1e9
+
+    def idle_installed(self):
+        return struct.unpack_from("=Q", self.map, 32)[0] == 1
 
     def restart_longest_gap(self):
         struct.pack_into("=Q", self.map, 16, 0)

@@ -1,7 +1,8 @@
 // Preloaded into the real binary by the end-to-end tests. Counts the timer's re-arms (one per tick,
-// plus main's first) and the buffer swaps (one per frame drawn), and keeps the longest time between
-// two re-arms, in a small file named by DANCER_TEST_COUNTERS that the test maps and reads while the
-// program runs. Without that variable it only passes the calls on.
+// plus main's first) and the buffer swaps (one per frame drawn), keeps the longest time between two
+// re-arms, and notes whether an idle callback (the trackball's spin) is installed, in a small file
+// named by DANCER_TEST_COUNTERS that the test maps and reads while the program runs. Without that
+// variable it only passes the calls on.
 #include <GL/glut.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -19,6 +20,7 @@ struct Counters {
     std::uint64_t frames;
     std::uint64_t longestTickGapNs;  // the test may set it back to 0 to start a new interval
     std::uint64_t lastTickNs;
+    std::uint64_t idleInstalled;  // 1 while an idle callback is installed
 };
 
 Counters* counters() {
@@ -63,4 +65,10 @@ extern "C" void glutSwapBuffers() {
     static const auto real = realFunction<void (*)()>("glutSwapBuffers");
     if (Counters* c = counters()) ++c->frames;
     real();
+}
+
+extern "C" void glutIdleFunc(void (*callback)()) {
+    static const auto real = realFunction<void (*)(void (*)())>("glutIdleFunc");
+    if (Counters* c = counters()) c->idleInstalled = callback != nullptr;
+    real(callback);
 }
