@@ -3,9 +3,18 @@
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
+# `make test` also builds and tests everything with AddressSanitizer and UndefinedBehaviorSanitizer.
+SANITIZE_DIR ?= $(BUILD_DIR)-sanitize
+# `make fuzz`: clang's libFuzzer on the music file, for FUZZ_SECONDS.
+FUZZ_DIR ?= $(BUILD_DIR)-fuzz
+FUZZ_SECONDS ?= 600
+# `make soak`: the real binary playing and spinning for SOAK_SECONDS, then under an input flood for
+# FLOOD_SECONDS.
+SOAK_SECONDS ?= 600
+FLOOD_SECONDS ?= 30
 
-.PHONY: all run test build package demo-track bench bench-audio deps-run deps-test deps-package deps-demo \
-	deps-bench clean
+.PHONY: all run test build build-sanitize package demo-track bench bench-audio fuzz soak deps-run \
+	deps-test deps-package deps-demo deps-fuzz deps-bench clean
 
 all: build
 
@@ -21,6 +30,9 @@ deps-package:
 deps-demo:
 	@tools/install-deps.sh demo
 
+deps-fuzz:
+	@tools/install-deps.sh fuzz
+
 deps-bench:
 	@tools/install-deps.sh bench
 
@@ -30,17 +42,51 @@ $(BUILD_DIR)/CMakeCache.txt:
 build: deps-run $(BUILD_DIR)/CMakeCache.txt
 	@cmake --build $(BUILD_DIR) -j $(JOBS) -- --no-print-directory --quiet
 
+$(SANITIZE_DIR)/CMakeCache.txt:
+	@cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DDANCER_SANITIZE=ON >/dev/null
+
+build-sanitize: deps-run $(SANITIZE_DIR)/CMakeCache.txt
+	@cmake --build $(SANITIZE_DIR) -j $(JOBS) -- --no-print-directory --quiet
+
 # The program looks for 1.mp3 in its working directory; the demo track lives in data/.
 run: build
 	@cd data && ../$(BUILD_DIR)/dancer
 
 # Tests draw with real OpenGL; without a display they get Mesa's software renderer on a private Xvfb.
-test: deps-test build
-	@cd $(BUILD_DIR) && if [ -n "$$DISPLAY" ]; then \
-	    ctest --output-on-failure -j 2; \
+# The whole suite runs twice: on the plain build, then on the sanitized one. Both always run.
+test: deps-test build build-sanitize
+	@failed=0; for dir in $(BUILD_DIR) $(SANITIZE_DIR); do \
+	  echo "== tests in $$dir"; \
+	  if [ -n "$$DISPLAY" ]; then \
+	    (cd $$dir && ctest --output-on-failure -j 2) || failed=1; \
 	  else \
-	    xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 2; \
-	  fi
+	    (cd $$dir && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 2) || failed=1; \
+	  fi; \
+	done; exit $$failed
+
+# The music file fuzzer, for FUZZ_SECONDS, starting from one file of each kind the media generator
+# makes and every input that ever failed. It stops at the first failure and saves the input in
+# tests/fuzz/regressions/, which `make test` replays: fix the fault, then commit the input.
+fuzz: deps-fuzz
+	@[ -f $(FUZZ_DIR)/CMakeCache.txt ] || CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDANCER_SANITIZE=ON -DDANCER_FUZZ=ON -DDANCER_TESTS=OFF >/dev/null
+	@cmake --build $(FUZZ_DIR) -j $(JOBS) --target music_fuzz -- --no-print-directory --quiet
+	@python3 tools/test_media.py $(FUZZ_DIR)/seeds
+	@mkdir -p $(FUZZ_DIR)/corpus
+	@LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	  ASAN_OPTIONS=fast_unwind_on_malloc=0:allocator_may_return_null=1 \
+	  $(FUZZ_DIR)/music_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=32768 -timeout=10 \
+	  -rss_limit_mb=4096 -malloc_limit_mb=4096 -use_value_profile=1 -print_final_stats=1 \
+	  -artifact_prefix=$(CURDIR)/tests/fuzz/regressions/ \
+	  $(abspath $(FUZZ_DIR))/corpus $(abspath $(FUZZ_DIR))/seeds $(CURDIR)/tests/fuzz/regressions
+
+# The real binary plays the demo track with the figure spinning for SOAK_SECONDS, watching its
+# memory and frames, then takes a flood of input for FLOOD_SECONDS; `make test` runs both shorter.
+soak: deps-test build
+	@DANCER_BIN=$(abspath $(BUILD_DIR))/dancer DANCER_SOURCE_DIR=$(CURDIR) \
+	  DANCER_FRAME_COUNTER=$(abspath $(BUILD_DIR))/libdancer_frame_counter.so \
+	  DANCER_SOAK_SECONDS=$(SOAK_SECONDS) DANCER_FLOOD_SECONDS=$(FLOOD_SECONDS) \
+	  /usr/bin/python3 -m pytest -q -s -p no:cacheprovider tests/e2e/test_soak.py tests/e2e/test_flood.py
 
 # A Debian package of the build, $(BUILD_DIR)/dancer_VERSION_ARCH.deb, which installs under /usr.
 package: deps-package build
@@ -69,4 +115,4 @@ bench-audio: deps-test build
 	@$(BUILD_DIR)/audio_bench data 20
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)

@@ -7,6 +7,111 @@ bool startsWith(const unsigned char* bytes, std::size_t count, std::size_t at, c
     const std::size_t length = std::strlen(tag);
     return count >= at + length && std::memcmp(bytes + at, tag, length) == 0;
 }
+
+std::uint64_t littleEndian(const unsigned char* bytes, int count) {
+    std::uint64_t value = 0;
+    for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
+    return value;
+}
+
+std::uint64_t bigEndian(const unsigned char* bytes, int count) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < count; ++i) value = (value << 8) | bytes[i];
+    return value;
+}
+
+// ID3v2 sizes: 28 bits in four bytes of seven.
+std::uint64_t synchsafe(const unsigned char* bytes) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < 4; ++i) value = (value << 7) | (bytes[i] & 0x7F);
+    return value;
+}
+
+bool addPatch(DecoderView& view, std::uint64_t offset, const char* bytes, int count) {
+    if (view.patchCount == VIEW_PATCH_LIMIT) {
+        view.problem = "it has too many tags";
+        return false;
+    }
+    BytePatch& patch = view.patches[view.patchCount++];
+    patch.offset = offset;
+    patch.count = count;
+    std::memcpy(patch.bytes, bytes, count);
+    return true;
+}
+
+// ID3v2 tags may follow one another; the audio starts after the last.
+constexpr int ID3_TAG_LIMIT = 16;
+constexpr std::size_t ID3_HEADER = 10;
+constexpr unsigned char ID3_HAS_FOOTER = 0x10;
+
+void skipId3Tags(DecoderView& view, ReadBytesAt read, void* file) {
+    for (int tag = 0; tag < ID3_TAG_LIMIT; ++tag) {
+        unsigned char header[ID3_HEADER];
+        if (read(file, view.start, header, sizeof header) < sizeof header ||
+            std::memcmp(header, "ID3", 3) != 0) {
+            return;
+        }
+        const bool footer = (header[5] & ID3_HAS_FOOTER) != 0;
+        view.start += ID3_HEADER + synchsafe(header + 6) + (footer ? ID3_HEADER : 0);
+    }
+}
+
+// A RIFF chunk: 4 bytes of name, 4 of length, then the body; the next chunk follows straight on,
+// as the mixer walks them. A format chunk's body starts with the encoding (2 bytes), then the
+// channel count (2 bytes).
+constexpr std::uint64_t FIRST_CHUNK = 12;
+constexpr std::size_t CHUNK_HEADER = 8;
+constexpr std::size_t CHANNELS_AT = 2;
+
+void hideWavTags(DecoderView& view, ReadBytesAt read, void* file) {
+    std::uint64_t at = FIRST_CHUNK;
+    for (int chunk = 0; chunk < CHUNK_LIMIT; ++chunk) {
+        unsigned char header[CHUNK_HEADER + CHANNELS_AT + 2];
+        const std::size_t got = read(file, at, header, sizeof header);
+        if (got < CHUNK_HEADER) return;
+        const std::uint64_t length = littleEndian(header + 4, 4);
+        if (std::memcmp(header, "fmt ", 4) == 0) {
+            // A chunk too short to hold a channel count gives the decoder none to divide by.
+            if (length < CHANNELS_AT + 2 || got < sizeof header) {
+                view.problem = "its format chunk is cut short";
+                return;
+            }
+            const std::uint64_t channels = littleEndian(header + CHUNK_HEADER + CHANNELS_AT, 2);
+            if (channels == 0 || channels > 255) {
+                view.problem = "its channel count is not 1 to 255";
+                return;
+            }
+        }
+        if ((std::memcmp(header, "id3 ", 4) == 0 || std::memcmp(header, "ID3 ", 4) == 0) &&
+            !addPatch(view, at, "JUNK", 4)) {
+            return;
+        }
+        at += CHUNK_HEADER + length;
+    }
+    view.problem = "it has too many chunks";
+}
+
+// A FLAC metadata block: one byte of last-block flag and type, 3 bytes of length, then the body.
+constexpr std::uint64_t FIRST_BLOCK = 4;
+constexpr std::size_t BLOCK_HEADER = 4;
+constexpr unsigned char LAST_BLOCK = 0x80;
+constexpr unsigned char PADDING = 1;
+constexpr unsigned char VORBIS_COMMENT = 4;
+
+void hideFlacTags(DecoderView& view, ReadBytesAt read, void* file) {
+    std::uint64_t at = FIRST_BLOCK;
+    for (int block = 0; block < CHUNK_LIMIT; ++block) {
+        unsigned char header[BLOCK_HEADER];
+        if (read(file, at, header, sizeof header) < sizeof header) return;
+        if ((header[0] & ~LAST_BLOCK) == VORBIS_COMMENT) {
+            const char padding = static_cast<char>((header[0] & LAST_BLOCK) | PADDING);
+            if (!addPatch(view, at, &padding, 1)) return;
+        }
+        if ((header[0] & LAST_BLOCK) != 0) return;
+        at += BLOCK_HEADER + bigEndian(header + 1, 3);
+    }
+    view.problem = "it has too many metadata blocks";
+}
 }  // namespace
 
 AudioFormat sniffAudioFormat(const unsigned char* bytes, std::size_t count) {
@@ -21,4 +126,16 @@ AudioFormat sniffAudioFormat(const unsigned char* bytes, std::size_t count) {
     }
     // ID3 tags and frame syncs (eleven set bits) are MP3, and so is everything unrecognised.
     return AudioFormat::Mp3;
+}
+
+DecoderView viewForDecoder(AudioFormat format, ReadBytesAt read, void* file) {
+    DecoderView view{};
+    switch (format) {
+        case AudioFormat::Mp3: skipId3Tags(view, read, file); break;
+        case AudioFormat::Wav: hideWavTags(view, read, file); break;
+        case AudioFormat::Flac: hideFlacTags(view, read, file); break;
+        // Vorbis comments sit in checksummed pages, and libvorbis reads them soundly.
+        case AudioFormat::Ogg: break;
+    }
+    return view;
 }

@@ -1,6 +1,8 @@
-// motion/audio_format.h: which decoder a music file's first bytes call for.
+// motion/audio_format.h: which decoder a music file's first bytes call for, and how to show the
+// file to that decoder so that the mixer's tag readers never see a tag.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 
 enum class AudioFormat { Mp3, Wav, Ogg, Flac };
 
@@ -11,3 +13,34 @@ constexpr std::size_t SNIFF_BYTES = 12;
 // else is tried as MP3: there is no answer that hands the bytes to a tracker or MIDI decoder, which
 // would read a device file without end.
 AudioFormat sniffAudioFormat(const unsigned char* bytes, std::size_t count);
+
+// Reads up to `count` bytes at byte `offset` of a file into `into`; returns how many it read (0 at
+// the end or on an error).
+using ReadBytesAt = std::size_t (*)(void* file, std::uint64_t offset, unsigned char* into,
+                                    std::size_t count);
+
+// Bytes of the file replaced, as the decoder is shown it.
+struct BytePatch {
+    std::uint64_t offset;
+    unsigned char bytes[4];
+    int count;  // 1 to 4
+};
+constexpr int VIEW_PATCH_LIMIT = 16;
+// Chunks of a WAV file, or metadata blocks of a FLAC file, looked at before giving up.
+constexpr int CHUNK_LIMIT = 4096;
+
+// The file as the mixer is to see it: from byte `start` on, with `patches` applied; or, when
+// `problem` is set, why the mixer cannot be given the file at all.
+struct DecoderView {
+    std::uint64_t start;
+    BytePatch patches[VIEW_PATCH_LIMIT];
+    int patchCount;
+    const char* problem;
+};
+
+// The program shows no titles, and the mixer's tag readers are its weakest code: a long title in
+// an ID3 tag overruns a stack buffer, an empty FLAC comment is a null pointer. So the view hides
+// every tag: an MP3 starts after its ID3v2 tags, a WAV file's ID3 chunks are renamed to JUNK, and
+// a FLAC file's comment blocks become padding. A WAV file whose format chunk gives a channel count
+// outside 1 to 255 is refused: the mixer keeps the count in a byte and divides by it.
+DecoderView viewForDecoder(AudioFormat format, ReadBytesAt read, void* file);

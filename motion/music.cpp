@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -62,6 +63,100 @@ const char* describeFileType(mode_t mode) {
     return "not a regular file";
 }
 
+std::size_t readMusicFileAt(void* fd, std::uint64_t offset, unsigned char* into, std::size_t count) {
+    const ssize_t got = pread(*static_cast<int*>(fd), into, count, static_cast<off_t>(offset));
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
+// The music file as the mixer reads it: through a view that hides its tags (audio_format.h). The
+// mixer reads it on the audio thread, so nothing here allocates.
+struct MusicFileView {
+    int fd;
+    DecoderView view;
+    Sint64 position;  // in the view
+};
+
+MusicFileView& viewOf(SDL_RWops* source) {
+    return *static_cast<MusicFileView*>(source->hidden.unknown.data1);
+}
+
+Sint64 viewSize(SDL_RWops* source) {
+    const MusicFileView& file = viewOf(source);
+    // Asked anew each time: the file may have shrunk or grown since it was opened.
+    struct stat info;
+    if (fstat(file.fd, &info) != 0) return SDL_SetError("%s", std::strerror(errno));
+    const Sint64 start = static_cast<Sint64>(file.view.start);
+    return info.st_size > start ? info.st_size - start : 0;
+}
+
+Sint64 viewSeek(SDL_RWops* source, Sint64 offset, int whence) {
+    MusicFileView& file = viewOf(source);
+    Sint64 base = 0;
+    if (whence == RW_SEEK_CUR) {
+        base = file.position;
+    } else if (whence == RW_SEEK_END) {
+        base = viewSize(source);
+        if (base < 0) return -1;
+    } else if (whence != RW_SEEK_SET) {
+        return SDL_SetError("unknown seek origin");
+    }
+    if (offset < -base) return SDL_SetError("seek before the start");
+    file.position = base + offset;
+    return file.position;
+}
+
+std::size_t viewRead(SDL_RWops* source, void* into, std::size_t size, std::size_t count) {
+    MusicFileView& file = viewOf(source);
+    if (size == 0 || count > SIZE_MAX / size) return 0;
+    auto* bytes = static_cast<unsigned char*>(into);
+    const std::uint64_t from = file.view.start + static_cast<std::uint64_t>(file.position);
+    std::size_t got = 0;
+    while (got < size * count) {
+        const std::size_t read = readMusicFileAt(&file.fd, from + got, bytes + got, size * count - got);
+        if (read == 0) break;
+        got += read;
+    }
+    for (int p = 0; p < file.view.patchCount; ++p) {
+        const BytePatch& patch = file.view.patches[p];
+        for (int i = 0; i < patch.count; ++i) {
+            const std::uint64_t at = patch.offset + i;
+            if (at >= from && at < from + got) bytes[at - from] = patch.bytes[i];
+        }
+    }
+    file.position += static_cast<Sint64>(got);
+    return got / size;
+}
+
+std::size_t viewWrite(SDL_RWops*, const void*, std::size_t, std::size_t) {
+    SDL_SetError("the music file is read-only");
+    return 0;
+}
+
+int viewClose(SDL_RWops* source) {
+    MusicFileView* file = &viewOf(source);
+    close(file->fd);
+    delete file;
+    SDL_FreeRW(source);
+    return 0;
+}
+
+// Takes the descriptor over: it is closed with the view, or at once if no view can be made.
+SDL_RWops* openView(int fd, const DecoderView& view) {
+    SDL_RWops* source = SDL_AllocRW();
+    if (source == nullptr) {
+        close(fd);
+        return nullptr;
+    }
+    source->size = viewSize;
+    source->seek = viewSeek;
+    source->read = viewRead;
+    source->write = viewWrite;
+    source->close = viewClose;
+    source->type = SDL_RWOPS_UNKNOWN;
+    source->hidden.unknown.data1 = new MusicFileView{fd, view, 0};
+    return source;
+}
+
 struct Decoder {
     Mix_MusicType type;
     const char* name;
@@ -77,11 +172,17 @@ Decoder decoderFor(AudioFormat format) {
     return {MUS_MP3, "MP3"};
 }
 
+void reportUnplayable(const Decoder& decoder, const char* why) {
+    char reason[512];
+    std::snprintf(reason, sizeof reason, "not playable as %s (%s)", decoder.name, why);
+    reportNoMusic(MUSIC_FILE, reason);
+}
+
 // Opens the music file as a regular file and decodes it with the decoder its first bytes call
 // for. Returns null after reporting why not.
 Mix_Music* loadMusicFile() {
     // Without O_NONBLOCK a FIFO would block here until a writer came along.
-    const int fd = open(MUSIC_FILE, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(MUSIC_FILE, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         reportNoMusic(MUSIC_FILE, std::strerror(errno));
         return nullptr;
@@ -105,29 +206,23 @@ Mix_Music* loadMusicFile() {
         close(fd);
         return nullptr;
     }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    FILE* file = fdopen(fd, "rb");
-    if (file == nullptr) {
-        reportNoMusic(MUSIC_FILE, std::strerror(errno));
+    const AudioFormat format = sniffAudioFormat(head, headLength);
+    const Decoder decoder = decoderFor(format);
+    const DecoderView view = viewForDecoder(format, readMusicFileAt, &fd);
+    if (view.problem != nullptr) {
+        reportUnplayable(decoder, view.problem);
         close(fd);
         return nullptr;
     }
-    SDL_RWops* source = SDL_RWFromFP(file, SDL_TRUE);
+    SDL_RWops* source = openView(fd, view);
     if (source == nullptr) {
         reportNoMusic(MUSIC_FILE, SDL_GetError());
-        std::fclose(file);
         return nullptr;
     }
     // The type is given, so the mixer never guesses and never reaches its tracker or MIDI
     // decoders. It closes the source whether or not the load succeeds.
-    const Decoder decoder = decoderFor(sniffAudioFormat(head, headLength));
     Mix_Music* music = Mix_LoadMUSType_RW(source, decoder.type, SDL_TRUE);
-    if (music == nullptr) {
-        char reason[512];
-        std::snprintf(reason, sizeof reason, "not playable as %s (%s)", decoder.name,
-                      Mix_GetError());
-        reportNoMusic(MUSIC_FILE, reason);
-    }
+    if (music == nullptr) reportUnplayable(decoder, Mix_GetError());
     return music;
 }
 }  // namespace

@@ -4,6 +4,7 @@
 #   tools/install-deps.sh test   that, plus what the test suite needs
 #   tools/install-deps.sh package   the run list, plus what building the .deb needs
 #   tools/install-deps.sh demo   what remaking the demo track needs
+#   tools/install-deps.sh fuzz   the run list, plus clang's libFuzzer and the media generator's tools
 #   tools/install-deps.sh bench  the test list, plus what `make bench` and profiling need
 # Quiet and quick when everything is present; apt-get update runs only when something is missing.
 set -eu
@@ -16,6 +17,7 @@ package_pkgs="dpkg-dev file"
 test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool libxtst6 imagemagick python3 python3-pytest
   python3-pytest-timeout lame mpg123 sox desktop-file-utils groff-base man-db $package_pkgs"
 demo_pkgs="python3 lame"
+fuzz_pkgs="clang libclang-rt-14-dev python3 lame sox"
 # ffplay (ffmpeg) is what the whole program is compared with; valgrind's callgrind profiles, since
 # perf sees no hardware counters on this VM.
 bench_pkgs="libbenchmark-dev ffmpeg valgrind"
@@ -25,8 +27,9 @@ case "${1:-run}" in
   test) wanted="$run_pkgs $test_pkgs" ;;
   package) wanted="$run_pkgs $package_pkgs" ;;
   demo) wanted="$demo_pkgs" ;;
+  fuzz) wanted="$run_pkgs $fuzz_pkgs" ;;
   bench) wanted="$run_pkgs $test_pkgs $bench_pkgs" ;;
-  *) echo "usage: $0 run|test|package|demo|bench" >&2; exit 2 ;;
+  *) echo "usage: $0 run|test|package|demo|fuzz|bench" >&2; exit 2 ;;
 esac
 
 missing=""

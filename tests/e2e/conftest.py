@@ -2,20 +2,38 @@
 
 Each test gets its own X server, so tests can run in parallel and never touch the developer's desktop.
 The binary is started in a scratch working directory (where it looks for 1.mp3), with SDL's audio
-sent to the dummy driver unless a test asks for another.
+sent to the dummy driver unless a test asks for another. The frame counter (frame_counter.cpp) is
+preloaded into it, so a test can see the ticks and frames go by. Whatever a test checks, a sanitizer
+report on the binary's stderr fails it.
 """
 import ctypes
+import mmap
 import os
+import re
 import shutil
 import signal
+import struct
 import subprocess
+import sys
 import tempfile
 import time
 
 import pytest
 
-DANCER_BIN = os.environ.get("DANCER_BIN", "build/dancer")
+DANCER_BIN = os.path.abspath(os.environ.get("DANCER_BIN", "build/dancer"))
 SOURCE_DIR = os.environ.get("DANCER_SOURCE_DIR", os.getcwd())
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
+import test_media  # noqa: E402
+FRAME_COUNTER = os.environ.get("DANCER_FRAME_COUNTER", "build/libdancer_frame_counter.so")
+
+# What AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer print when they find something.
+SANITIZER_REPORT = re.compile(r"==\d+==(ERROR|WARNING): \w+Sanitizer|runtime error: |"
+                              r"SUMMARY: \w+Sanitizer")
+
+
+def expect_no_sanitizer_report(stderr):
+    match = SANITIZER_REPORT.search(stderr)
+    assert match is None, "sanitizer report on stderr:\n" + stderr[max(0, match.start() - 200):]
 
 
 def _run(args, display, timeout=10, check=True):
@@ -48,17 +66,53 @@ class XServer:
         self.proc.wait(timeout=10)
 
 
-class Dancer:
-    """One run of the binary. `window` is its X window id once `wait_for_window` has returned."""
+class Counters:
+    """The frame counter's file: ticks (timer re-arms), frames (buffer swaps), the longest gap
+    between two ticks, and whether the spin's idle callback is installed, as the running program
+    updates them."""
+    WORDS = 5
 
-    def __init__(self, xserver, workdir, env=None, args=(), binary=DANCER_BIN):
+    def __init__(self):
+        fd, self.path = tempfile.mkstemp(prefix="dancer-counters-")
+        os.write(fd, bytes(8 * self.WORDS))
+        # The program may run as another user.
+        os.fchmod(fd, 0o666)
+        self.map = mmap.mmap(fd, 8 * self.WORDS)
+        os.close(fd)
+
+    def read(self):
+        """(ticks, frames, longest gap between two ticks in seconds)."""
+        ticks, frames, gap_ns = struct.unpack_from("=3Q", self.map)
+        return ticks, frames, gap_ns / 1e9
+
+    def idle_installed(self):
+        return struct.unpack_from("=Q", self.map, 32)[0] == 1
+
+    def restart_longest_gap(self):
+        struct.pack_into("=Q", self.map, 16, 0)
+
+    def close(self):
+        if not self.map.closed:
+            self.map.close()
+            os.unlink(self.path)
+
+
+class Dancer:
+    """One run of the binary. `window` is its X window id once `wait_for_window` has returned.
+    `command` goes before the binary, to run it as another user for example."""
+
+    def __init__(self, xserver, workdir, env=None, args=(), binary=DANCER_BIN, command=()):
         self.x = xserver
         self.workdir = workdir
-        full_env = dict(os.environ, DISPLAY=xserver.display, SDL_AUDIODRIVER="dummy")
+        self.counters = Counters()
+        full_env = dict(os.environ, DISPLAY=xserver.display, SDL_AUDIODRIVER="dummy",
+                        LD_PRELOAD=os.path.abspath(FRAME_COUNTER),
+                        DANCER_TEST_COUNTERS=self.counters.path)
         full_env.update(env or {})
-        self.proc = subprocess.Popen([binary, *args], cwd=workdir, env=full_env,
+        self.proc = subprocess.Popen([*command, binary, *args], cwd=workdir, env=full_env,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.window = None
+        self._stderr = None
 
     def wait_for_window(self, timeout=15):
         deadline = time.monotonic() + timeout
@@ -136,9 +190,21 @@ class Dancer:
         return self.proc.wait(timeout=timeout)
 
     def stderr(self):
+        """Everything it wrote to stderr, once it has ended; "" while it runs."""
         if self.proc.poll() is None:
             return ""
-        return self.proc.stderr.read().decode(errors="replace")
+        if self._stderr is None:
+            self._stderr = self.proc.stderr.read().decode(errors="replace")
+        return self._stderr
+
+    def drawing(self, seconds=1.0):
+        """Ticks and frames per second over the next `seconds`, and the longest gap between two
+        ticks in that time, in seconds."""
+        ticks0, frames0, _ = self.counters.read()
+        self.counters.restart_longest_gap()
+        time.sleep(seconds)
+        ticks1, frames1, gap = self.counters.read()
+        return (ticks1 - ticks0) / seconds, (frames1 - frames0) / seconds, gap
 
     def stop(self):
         if self.proc.poll() is None:
@@ -148,6 +214,12 @@ class Dancer:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+
+    def finish(self):
+        """Stops it if it still runs and fails on any sanitizer report it wrote."""
+        self.stop()
+        self.counters.close()
+        expect_no_sanitizer_report(self.stderr())
 
 
 class Image:
@@ -192,4 +264,107 @@ def start_dancer(xserver, workdir):
 
     yield start
     for dancer in started:
-        dancer.stop()
+        dancer.finish()
+
+
+# Several cases of a module share one X server and run one after another.
+@pytest.fixture(scope="module")
+def shared_x():
+    server = XServer()
+    yield server
+    server.stop()
+
+
+@pytest.fixture
+def start(shared_x, workdir):
+    """Starts the binary in `workdir` on the shared X server and waits for its window; what is left
+    running is stopped at the end."""
+    started = []
+
+    def run(env=None, command=()):
+        dancer = Dancer(shared_x, workdir, env=env, command=command)
+        started.append(dancer)
+        dancer.wait_for_window()
+        return dancer
+
+    yield run
+    for dancer in started:
+        dancer.finish()
+
+
+TRACK_SECONDS = 1.5
+
+
+@pytest.fixture(scope="module")
+def media():
+    """A directory of music made by the project's generator (tools/test_media.py): a short track
+    as WAV (track.wav), as MP3 in each MPEG version and mode lame makes (mp3.mp3, mpeg2_22k.mp3,
+    mpeg25_8k.mp3, mono.mp3, vbr_48k.mp3), and as Ogg Vorbis and FLAC (track.ogg, track.flac)."""
+    path = tempfile.mkdtemp(prefix="dancer-media-")
+    wav = os.path.join(path, "track.wav")
+    test_media.write_track(wav, TRACK_SECONDS)
+    for kind in test_media.MP3_KINDS:
+        test_media.encode_mp3(wav, os.path.join(path, kind + ".mp3"), kind)
+    test_media.convert(wav, os.path.join(path, "track.ogg"))
+    test_media.convert(wav, os.path.join(path, "track.flac"))
+    yield path
+    shutil.rmtree(path, ignore_errors=True)
+
+
+def media_bytes(media, name):
+    with open(os.path.join(media, name), "rb") as f:
+        return f.read()
+
+
+def write_music_file(workdir, content):
+    with open(os.path.join(workdir, "1.mp3"), "wb") as f:
+        f.write(content)
+
+
+def lit_grey_share(shot):
+    """Share of the window's pixels that show the lit grey figure."""
+    rgb = shot.rgb
+    grey = sum(1 for i in range(0, len(rgb), 3)
+               if rgb[i] == rgb[i + 1] == rgb[i + 2] and rgb[i] > 60)
+    return grey / (shot.width * shot.height)
+
+
+# The timer asks for 50 ticks a second and a frame follows each; freeglut's wake-ups make that about
+# 47. A two-core machine busy with other tests, under the sanitizers, still keeps well above these,
+# while a stalled or crawling event loop falls far below them.
+MIN_TICKS_PER_SECOND = 25
+MIN_FRAMES_PER_SECOND = 20
+
+
+def expect_drawing_at_its_rate(dancer, seconds=1.0, attempts=3):
+    """Ticks and frames come at least at the rates above over one of `attempts` spells of
+    `seconds`: a start that is slow to settle (shaders still compiling, a busy machine) may spoil
+    one, while an event loop that stalls or crawls fails them all. Returns the best spell."""
+    best = (0, 0, 0)
+    for _ in range(attempts):
+        ticks, frames, gap = dancer.drawing(seconds)
+        best = max(best, (ticks, frames, gap))
+        if ticks >= MIN_TICKS_PER_SECOND and frames >= MIN_FRAMES_PER_SECOND:
+            return ticks, frames, gap
+    raise AssertionError(f"at best {best[0]:.0f} ticks and {best[1]:.0f} frames a second")
+
+
+def expect_draws_and_quits(dancer):
+    """The window draws at the timer's rate; resizing makes it draw a new frame, which must show the
+    figure; then q ends it with status 0. Returns what it wrote to stderr."""
+    expect_drawing_at_its_rate(dancer)
+    dancer.x.run("xdotool", "windowsize", dancer.window, "400", "400")
+    deadline = time.monotonic() + 10
+    while True:
+        if dancer.geometry()[2:] == (400, 400) and lit_grey_share(dancer.screenshot()) > 0.03:
+            break
+        assert time.monotonic() < deadline, "no new frame with the figure after a resize"
+        time.sleep(0.2)
+    dancer.x.run("xdotool", "mousemove", "--window", dancer.window, "200", "200", "key", "q")
+    assert dancer.wait(timeout=10) == 0
+    return dancer.stderr()
+
+
+def expect_one_line(stderr, what, reason):
+    """`stderr` is exactly the one line that says `what` cannot play and why (both regexes)."""
+    assert re.fullmatch(rf"dancer: {what}: {reason}; running without music\n", stderr), stderr
