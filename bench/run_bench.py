@@ -33,6 +33,10 @@ import sys
 import tempfile
 import time
 
+# The same private Xvfb the end-to-end tests run on.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "tests", "e2e"))
+from conftest import XServer  # noqa: E402
+
 PROBE_RECORD = struct.Struct("<qii")
 LOADED, TICK, FRAME, FIRST_SHOWN, GLUT_READY, WINDOW, MAIN_LOOP = range(7)
 START_STAGES = [(LOADED, "shared libraries loaded"), (GLUT_READY, "glutInit done (GL driver loaded)"),
@@ -57,30 +61,6 @@ MIB = 1024 * 1024
 
 def log(message):
     print(message, file=sys.stderr, flush=True)
-
-
-class XServer:
-    """A private Xvfb; its number comes back through -displayfd once it accepts connections."""
-
-    def __init__(self):
-        read_fd, write_fd = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten",
-             "tcp", "-noreset"], pass_fds=(write_fd,), stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        number = b""
-        with os.fdopen(read_fd, "rb") as pipe:
-            while not number.endswith(b"\n"):
-                chunk = pipe.read(1)
-                if not chunk:
-                    raise RuntimeError("Xvfb did not start")
-                number += chunk
-        self.display = ":" + number.decode().strip()
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait(timeout=10)
 
 
 def read_probe(path):
