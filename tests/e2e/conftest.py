@@ -97,6 +97,20 @@ class Counters:
             os.unlink(self.path)
 
 
+def readable_by_anyone(*files):
+    """Copies of `files` in a fresh directory every user may read: the checkout may sit where only
+    its owner can (root's home, say), and a program run as another user must still start."""
+    folder = tempfile.mkdtemp(prefix="dancer-as-another-user-")
+    os.chmod(folder, 0o755)
+    copies = []
+    for path in files:
+        copy = os.path.join(folder, os.path.basename(path))
+        shutil.copy(path, copy)
+        os.chmod(copy, 0o755)
+        copies.append(copy)
+    return copies
+
+
 class Dancer:
     """One run of the binary. `window` is its X window id once `wait_for_window` has returned.
     `command` goes before the binary, to run it as another user for example."""
@@ -105,9 +119,11 @@ class Dancer:
         self.x = xserver
         self.workdir = workdir
         self.counters = Counters()
+        counter = os.path.abspath(FRAME_COUNTER)
+        if command:
+            binary, counter = readable_by_anyone(binary, counter)
         full_env = dict(os.environ, DISPLAY=xserver.display, SDL_AUDIODRIVER="dummy",
-                        LD_PRELOAD=os.path.abspath(FRAME_COUNTER),
-                        DANCER_TEST_COUNTERS=self.counters.path)
+                        LD_PRELOAD=counter, DANCER_TEST_COUNTERS=self.counters.path)
         full_env.update(env or {})
         self.proc = subprocess.Popen([*command, binary, *args], cwd=workdir, env=full_env,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
