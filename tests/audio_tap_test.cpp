@@ -150,7 +150,10 @@ TEST(TapThreads, ReadsDuringHandOversSeeConsecutiveSamples) {
     });
     std::vector<float> window(2048);
     int checked = 0;
-    for (int read = 0; read < 2000; ++read) {
+    // On a busy machine the audio thread may not have run yet when the reads begin: keep reading
+    // until some hand-overs have been seen, within reason.
+    for (int read = 0; read < 2000 || (checked == 0 && read < 2000000); ++read) {
+        if (checked == 0) std::this_thread::yield();
         readHeardWindow(window.data(), 2048);
         for (int i = 1; i < 2048; ++i) {
             if (window[i - 1] == 0.0f || window[i] == 0.0f) continue;  // start, or the ramp's wrap

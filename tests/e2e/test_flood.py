@@ -26,6 +26,10 @@ BUTTONS = ["1", "1", "1", "2", "3", "4", "5"]
 # Wherever it stands, a tick is never held up longer than this: 20 ms, plus a frame drawn for the
 # input and one for the tick, each a few tens of ms on a busy machine.
 MAX_TICK_GAP = 0.5
+# Every event asks for a frame, so under the flood the ticks share the loop with as many frames as
+# the machine can draw; a sanitized build on a busy machine draws slowly enough to cost ticks, but
+# a stalled loop would give none.
+MIN_TICKS_UNDER_FLOOD = 15
 
 
 def batch(rng, left, top, moves):
@@ -75,7 +79,7 @@ def test_a_flood_of_input_neither_crashes_nor_stalls_it(start_dancer, workdir):
           f"{worst_gap * 1000:.0f} ms")
     assert rate >= 1000, "the flood was too thin to prove anything"
     assert worst_gap <= MAX_TICK_GAP, f"a tick came {worst_gap * 1000:.0f} ms after the last"
-    assert slowest_ticks >= MIN_TICKS_PER_SECOND
+    assert slowest_ticks >= MIN_TICKS_UNDER_FLOOD
     # The input has stopped: it is back to its calm rate, and the quit key still works.
     expect_drawing_at_its_rate(dancer)
     dancer.key("q")
