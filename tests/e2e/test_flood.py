@@ -12,7 +12,7 @@ import time
 
 import pytest
 
-from conftest import (MIN_TICKS_PER_SECOND, SOURCE_DIR, expect_drawing_at_its_rate)
+from conftest import SOURCE_DIR, expect_drawing_at_its_rate
 
 FLOOD_SECONDS = float(os.environ.get("DANCER_FLOOD_SECONDS", "8"))
 pytestmark = pytest.mark.timeout(120 + 2 * FLOOD_SECONDS)
