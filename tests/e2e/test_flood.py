@@ -23,9 +23,11 @@ KEYS = [*"abcdefghijklmnoprstuvwxyzABCDEFGHIJKLMNOPRSTUVWXYZ0123456789",
         "Delete", "Home", "Page_Up", "minus", "plus", "comma", "period", "slash"]
 # Mouse buttons: left turns the figure, middle and right do nothing, 4 and 5 are the wheel.
 BUTTONS = ["1", "1", "1", "2", "3", "4", "5"]
-# Wherever it stands, a tick is never held up longer than this: 20 ms, plus a frame drawn for the
-# input and one for the tick, each a few tens of ms on a busy machine.
-MAX_TICK_GAP = 0.5
+# Wherever it stands, a tick is never held up longer than this. GLUT reads every pending event
+# before it looks at its timers, so a flood delays ticks by as long as the queue stays full: well
+# under 0.1 s on a quiet machine, but close to a second for a sanitized build on a loaded one. A
+# loop that really stalled would hold them up for good.
+MAX_TICK_GAP = 2.0
 # Every event asks for a frame, so under the flood the ticks share the loop with as many frames as
 # the machine can draw; a sanitized build on a busy machine draws slowly enough to cost ticks, but
 # a stalled loop would give none.
