@@ -18,23 +18,10 @@ FLOOD_SECONDS ?= 30
 
 all: build
 
-deps-run:
-	@tools/install-deps.sh run
-
-deps-test:
-	@tools/install-deps.sh test
-
-deps-package:
-	@tools/install-deps.sh package
-
-deps-demo:
-	@tools/install-deps.sh demo
-
-deps-fuzz:
-	@tools/install-deps.sh fuzz
-
-deps-bench:
-	@tools/install-deps.sh bench
+# deps-run, deps-test, ...: the package lists of tools/install-deps.sh.
+DEPS_TARGETS := deps-run deps-test deps-package deps-demo deps-fuzz deps-bench
+$(DEPS_TARGETS): deps-%:
+	@tools/install-deps.sh $*
 
 $(BUILD_DIR)/CMakeCache.txt:
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
