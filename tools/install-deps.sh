@@ -13,9 +13,12 @@ run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-
   libgl1-mesa-dri libsdl2-dev libsdl2-mixer-dev libasound2-dev libmpg123-dev libkissfft-dev"
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack needs `file` to run it.
 package_pkgs="dpkg-dev file"
-# lame, mpg123 and sox make and decode the tests' music; lame alone remakes the demo track.
+# lame, mpg123 and sox make and decode the tests' music; lame alone remakes the demo track. lintian
+# (which reads the manual page with man-db), appstream and python3-debian check the package and its
+# metadata as a distribution would.
 test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool libxtst6 imagemagick python3 python3-pytest
-  python3-pytest-timeout lame mpg123 sox desktop-file-utils groff-base man-db $package_pkgs"
+  python3-pytest-timeout lame mpg123 sox desktop-file-utils lintian appstream python3-debian
+  $package_pkgs"
 demo_pkgs="python3 lame"
 fuzz_pkgs="clang libclang-rt-14-dev python3 lame sox"
 # ffplay (ffmpeg) is what the whole program is compared with; valgrind's callgrind profiles, since
