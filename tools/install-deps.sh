@@ -14,8 +14,10 @@ run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack needs `file` to run it.
 package_pkgs="dpkg-dev file"
 # lame, mpg123 and sox make and decode the tests' music; lame alone remakes the demo track.
+# pulseaudio is the sound server a test crashes and starts again under the running program.
 test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool libxtst6 imagemagick python3 python3-pytest
-  python3-pytest-timeout lame mpg123 sox desktop-file-utils groff-base man-db $package_pkgs"
+  python3-pytest-timeout lame mpg123 sox desktop-file-utils groff-base man-db pulseaudio
+  pulseaudio-utils $package_pkgs"
 demo_pkgs="python3 lame"
 fuzz_pkgs="clang libclang-rt-14-dev python3 lame sox"
 # ffplay (ffmpeg) is what the whole program is compared with; valgrind's callgrind profiles, since
