@@ -35,13 +35,21 @@ std::int64_t heardSampleCount(std::int64_t handedOver, std::int64_t lastHandOver
                               std::int64_t nowNs, int outputRate, int deviceBufferFrames) {
     const std::int64_t queued = std::min<std::int64_t>(deviceBufferFrames, handedOver);
     const std::int64_t queueNs = queued * NS_PER_SECOND / outputRate;
-    const std::int64_t sinceNs = nowNs - lastHandOverNs;
-    // Once the queue has had time to play out there is nothing newer to hear; deciding that first
-    // also keeps the product below from overflowing after a long stall.
-    if (sinceNs >= queueNs) {
+    const std::int64_t lateNs = deviceBufferFrames * NS_PER_SECOND / outputRate;
+    const std::int64_t sinceNs = std::max<std::int64_t>(0, nowNs - lastHandOverNs);
+    if (sinceNs < queueNs) {
+        return handedOver - queued + sinceNs * outputRate / NS_PER_SECOND;
+    }
+    if (sinceNs - queueNs < lateNs) {
         return handedOver;
     }
-    return handedOver - queued + std::max<std::int64_t>(0, sinceNs) * outputRate / NS_PER_SECOND;
+    // A ring's worth of silence makes every window silent; stopping there also keeps the product
+    // below from overflowing, whatever the gap.
+    const std::int64_t silentNs = sinceNs - queueNs - lateNs;
+    if (silentNs >= TAP_RING_SIZE * NS_PER_SECOND / outputRate) {
+        return handedOver + TAP_RING_SIZE;
+    }
+    return handedOver + silentNs * outputRate / NS_PER_SECOND;
 }
 
 void startTap(int outputRate, int deviceBufferFrames, TapClock clock) {
@@ -66,13 +74,14 @@ void tapMixedOutput(const float* stereoFrames, int frameCount) {
 }
 
 void readHeardWindow(float* samples, int count) {
-    const std::int64_t now = tapClock();
     const std::lock_guard<std::mutex> hold(tapLock);
+    const std::int64_t now = tapClock();
     const std::int64_t end =
         heardSampleCount(samplesHandedOver, lastHandOverTime, now, tapRate, tapBufferFrames);
     const std::int64_t oldestKept = std::max<std::int64_t>(0, samplesHandedOver - TAP_RING_SIZE);
     for (int i = 0; i < count; ++i) {
         const std::int64_t index = end - count + i;
-        samples[i] = index >= oldestKept ? ring[index & RING_MASK] : 0.0f;
+        const bool kept = index >= oldestKept && index < samplesHandedOver;
+        samples[i] = kept ? ring[index & RING_MASK] : 0.0f;
     }
 }

@@ -14,8 +14,10 @@ constexpr int TAP_RING_SIZE = 1 << 15;
 
 // How many samples have been heard, given `handedOver` samples handed to the device so far, the
 // last hand-over at `lastHandOverNs` and the time now: those handed over, less the device buffer
-// still to play at the hand-over, plus what the output rate plays in the time since, never past
-// what was handed over. 0 before the first hand-over.
+// still to play at the hand-over, plus what the output rate plays in the time since. A hand-over up
+// to one buffer late holds it at `handedOver`; later than that the output has stalled or gone, and
+// from then on silence is heard, counted on past `handedOver` (up to TAP_RING_SIZE samples, after
+// which every window is silent anyway). Any gap, however long, is safe.
 std::int64_t heardSampleCount(std::int64_t handedOver, std::int64_t lastHandOverNs,
                               std::int64_t nowNs, int outputRate, int deviceBufferFrames);
 
@@ -28,5 +30,5 @@ void startTap(int outputRate, int deviceBufferFrames, TapClock clock = steadyNan
 void tapMixedOutput(const float* stereoFrames, int frameCount);
 
 // GLUT thread: the `count` mono samples ending with the one being heard now, oldest first; zeros
-// stand for anything before the first sample or no longer kept.
+// stand for anything before the first sample, no longer kept, or heard after the output stalled.
 void readHeardWindow(float* samples, int count);

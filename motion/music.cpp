@@ -9,10 +9,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "motion/audio_format.h"
 #include "motion/audio_tap.h"
@@ -25,6 +28,7 @@ const char MUSIC_FILE[] = "1.mp3";
 const char OUTPUT_NAME[] = "default audio output";
 constexpr int OUTPUT_RATE = 44100;
 constexpr int OUTPUT_BUFFER_FRAMES = 1024;
+constexpr auto REOPEN_INTERVAL = std::chrono::seconds(2);
 
 float heardWindow[SPECTRUM_WINDOW];
 
@@ -244,43 +248,127 @@ extern "C" mpg123_handle* mpg123_new(const char* decoder, int* error) {
     return handle;
 }
 
+namespace {
+// NOTE: once the output is lost, SDL keeps calling the mixer at the device's pace with nowhere for
+// the sound to go, so buffers still arriving prove nothing. The device's removal event is what
+// says it is gone.
+//
+// From a loss until the output is back, the mixer belongs to the thread that reopens it, and the
+// GLUT thread only reads the tap and this flag. Closing a lost device takes tens of milliseconds
+// and opening one can wait on a sound server, which no tick should.
+bool outputLost = false;              // GLUT thread
+std::atomic<bool> outputBack{false};  // set by the reopening thread when the music plays again
+
+// Opens the default output; on failure says why if asked to.
+bool openOutput(bool sayWhy) {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        if (sayWhy) reportNoMusic(OUTPUT_NAME, SDL_GetError());
+        return false;
+    }
+    // No changes allowed: SDL converts to whatever the hardware wants, and the tap always sees
+    // stereo float at 44100 Hz in buffers of OUTPUT_BUFFER_FRAMES.
+    if (Mix_OpenAudioDevice(OUTPUT_RATE, AUDIO_F32SYS, 2, OUTPUT_BUFFER_FRAMES, nullptr, 0) != 0) {
+        if (sayWhy) reportNoMusic(OUTPUT_NAME, Mix_GetError());
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return false;
+    }
+    return true;
+}
+
+void closeOutput() {
+    Mix_CloseAudio();
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+// Starts the music at `seconds` into the track, or from its start where the decoder cannot seek.
+bool playMusicFrom(double seconds) {
+    Mix_SetPostMix(tapOutput, nullptr);
+    Mix_HookMusicFinished(reportMusicStopped);
+    return (seconds > 0 && Mix_FadeInMusicPos(musicStream, -1, 0, seconds) == 0) ||
+           Mix_PlayMusic(musicStream, -1) == 0;
+}
+
+void closeAndReopenOutput(double resumeAt, bool musicWasPlaying) {
+    closeOutput();
+    // Music that had already stopped (its file shrank) has nothing to come back to.
+    if (!musicWasPlaying) return;
+    for (;;) {
+        std::this_thread::sleep_for(REOPEN_INTERVAL);
+        if (!openOutput(false)) continue;
+        if (playMusicFrom(resumeAt)) break;
+        closeOutput();
+    }
+    outputBack.store(true, std::memory_order_release);
+}
+
+// Reads the output's events. When it has gone: silence from now on, one line, and a thread that
+// brings it back. When that thread is done: one line more.
+void watchOutput() {
+    if (outputLost) {
+        if (outputBack.exchange(false, std::memory_order_acquire)) {
+            outputLost = false;
+            std::fprintf(stderr, "dancer: %s: back; music resumed\n", OUTPUT_NAME);
+        }
+        return;
+    }
+    SDL_Event events[8];
+    int count;
+    bool removed = false;
+    Uint32 removedAtMs = 0;
+    while ((count = SDL_PeepEvents(events, 8, SDL_GETEVENT, SDL_AUDIODEVICEADDED,
+                                   SDL_AUDIODEVICEREMOVED)) > 0) {
+        for (int i = 0; i < count; ++i) {
+            // Devices that were never opened are reported as device 0.
+            const SDL_AudioDeviceEvent& device = events[i].adevice;
+            if (device.type == SDL_AUDIODEVICEREMOVED && device.which != 0 && !device.iscapture) {
+                removed = true;
+                removedAtMs = device.timestamp;
+            }
+        }
+    }
+    if (!removed) return;
+
+    const char* driver = SDL_GetCurrentAudioDriver();
+    char reason[128];
+    std::snprintf(reason, sizeof reason, "the %s device went away", driver ? driver : "audio");
+    reportNoMusic(OUTPUT_NAME, reason);
+    // The decoder has run on since the loss, and the buffer the device held was never played.
+    const double lostSeconds = (SDL_GetTicks() - removedAtMs) / 1000.0;
+    const double resumeAt = Mix_GetMusicPosition(musicStream) - lostSeconds -
+                            static_cast<double>(OUTPUT_BUFFER_FRAMES) / OUTPUT_RATE;
+    const bool wasPlaying = Mix_PlayingMusic() != 0;
+    Mix_HookMusicFinished(nullptr);
+    Mix_SetPostMix(nullptr, nullptr);
+    // Nothing handed over from now on is heard.
+    startTap(OUTPUT_RATE, OUTPUT_BUFFER_FRAMES);
+    outputLost = true;
+    std::thread(closeAndReopenOutput, resumeAt > 0 ? resumeAt : 0.0, wasPlaying).detach();
+}
+}  // namespace
+
 void startMusic() {
     // Otherwise SDL takes SIGINT and SIGTERM for itself and the program no longer stops on them.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     snd_lib_error_set_handler(ignoreAlsaMessage);
     SDL_LogSetOutputFunction(ignoreSdlLog, nullptr);
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        reportNoMusic(OUTPUT_NAME, SDL_GetError());
-        return;
-    }
-    // No changes allowed: SDL converts to whatever the hardware wants, and the tap always sees
-    // stereo float at 44100 Hz in buffers of OUTPUT_BUFFER_FRAMES.
-    if (Mix_OpenAudioDevice(OUTPUT_RATE, AUDIO_F32SYS, 2, OUTPUT_BUFFER_FRAMES, nullptr, 0) != 0) {
-        reportNoMusic(OUTPUT_NAME, Mix_GetError());
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        return;
-    }
-    Mix_Music* music = loadMusicFile();
-    if (music != nullptr) {
+    if (!openOutput(true)) return;
+    musicStream = loadMusicFile();
+    if (musicStream != nullptr) {
         startTap(OUTPUT_RATE, OUTPUT_BUFFER_FRAMES);
-        Mix_SetPostMix(tapOutput, nullptr);
-        Mix_HookMusicFinished(reportMusicStopped);
-        if (Mix_PlayMusic(music, -1) == 0) {
-            musicStream = music;
-            return;
-        }
+        if (playMusicFrom(0)) return;
         reportNoMusic(MUSIC_FILE, Mix_GetError());
-        Mix_FreeMusic(music);
+        Mix_FreeMusic(musicStream);
+        musicStream = nullptr;
     }
     // Nothing to play: give the device back rather than feed it silence for the whole run.
-    Mix_CloseAudio();
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    closeOutput();
 }
 
 void fetchSpectrum() {
     if (musicStream == nullptr) {
         return;
     }
+    watchOutput();
     readHeardWindow(heardWindow, SPECTRUM_WINDOW);
     analyseSpectrum(heardWindow, spectrum);
 }

@@ -6,8 +6,8 @@
 struct _Mix_Music;
 
 // What plays: set once by startMusic, null when nothing could be started. Should the file stop
-// decoding later (it shrank while playing), it stays set and the spectrum falls to the silence
-// that is then heard.
+// decoding later (it shrank while playing), or the output go away, it stays set and the spectrum
+// falls to the silence that is then heard.
 extern _Mix_Music* musicStream;
 // The spectrum of the latest fetch, SPECTRUM_SIZE amplitudes (a full-scale sine centred on a bin
 // reads 1.0 there). All zero until a fetch finds music; always finite.
@@ -18,5 +18,8 @@ extern float spectrum[SPECTRUM_SIZE];
 // and leaves musicStream null: the program runs on without sound. Call once, from the GLUT thread.
 void startMusic();
 // Fills `spectrum` from the SPECTRUM_WINDOW samples that end with the one being heard now. Leaves
-// it as it was when nothing plays. GLUT thread; allocates nothing.
+// it as it was when nothing plays. GLUT thread; allocates nothing while the output works.
+// When the output goes away it says so in one line, and from then on every 2 s tries to open the
+// default output again, off this thread; once it opens, the music goes on from where it was last
+// heard (from its start if the decoder cannot seek), with one line more.
 void fetchSpectrum();

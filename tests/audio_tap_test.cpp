@@ -39,23 +39,24 @@ protected:
         startTap(RATE, BUFFER, fakeClock);
     }
 
-    // Checks that a window of `count` read now ends with sample end - 1 (samples before 0 as zero).
+    // Checks that a window of `count` read now ends with sample end - 1, where samples before the
+    // first and after the last one handed over are silence.
     static void expectWindowEndsAt(std::int64_t end, int count = 2048) {
         std::vector<float> window(count, -1.0f);
         readHeardWindow(window.data(), count);
         for (int i = 0; i < count; ++i) {
             const std::int64_t n = end - count + i;
-            ASSERT_EQ(window[i], n < 0 ? 0.0f : valueOf(n)) << "window position " << i;
+            const bool handed = n >= 0 && n < handedSoFar;
+            ASSERT_EQ(window[i], handed ? valueOf(n) : 0.0f) << "window position " << i;
         }
     }
 };
 }  // namespace
 
 TEST_F(Tap, BeforeTheFirstHandOverNothingIsHeard) {
-    EXPECT_EQ(heardSampleCount(0, 0, 5000 * MS, RATE, BUFFER), 0);
-    expectWindowEndsAt(0);
-    fakeNow += 10000 * MS;
-    expectWindowEndsAt(0);
+    std::vector<float> window(2048, -1.0f);
+    readHeardWindow(window.data(), 2048);
+    EXPECT_EQ(window, std::vector<float>(2048, 0.0f));
 }
 
 TEST_F(Tap, AtAHandOverTheDeviceBufferIsStillToCome) {
@@ -78,13 +79,27 @@ TEST_F(Tap, HeardSampleAdvancesAtTheOutputRateBetweenHandOvers) {
     expectWindowEndsAt(2 * BUFFER + 882);
 }
 
-TEST_F(Tap, LongStallStopsAtTheLastSampleHandedOver) {
-    for (int i = 0; i < 3; ++i) handOverBuffer();
-    fakeNow += 30 * MS;  // more than the 23.2 ms the device buffer lasts
-    expectWindowEndsAt(3 * BUFFER);
-    fakeNow += 3600000 * MS;  // an hour: no overflow, still the last sample
-    expectWindowEndsAt(3 * BUFFER);
-    EXPECT_EQ(heardSampleCount(3 * BUFFER, 0, INT64_MAX, RATE, BUFFER), 3 * BUFFER);
+// A hand-over up to one buffer late is jitter; later than that the output has stalled or gone, and
+// what is heard from then on is silence.
+TEST_F(Tap, AfterAStallSilenceIsHeard) {
+    // Round the ring and more, so that the slots after the last sample hold older music.
+    for (int i = 0; i < TAP_RING_SIZE / BUFFER + 3; ++i) handOverBuffer();
+    const std::int64_t last = handedSoFar;
+    fakeNow += 30 * MS;  // the 23.2 ms queue has played, the next hand-over is late
+    expectWindowEndsAt(last);
+    fakeNow += 26 * MS;  // 56 ms: 9.56 ms past a buffer's lateness, 421 samples of silence
+    expectWindowEndsAt(last + 421);
+    fakeNow += 50 * MS;  // the whole window is silence
+    expectWindowEndsAt(last + 2626);
+    // Any gap is safe, and silent however long.
+    for (const std::int64_t gap : {3600000 * MS, INT64_MAX - 1000 * MS}) {
+        fakeNow = 1000 * MS + gap;
+        expectWindowEndsAt(last + TAP_RING_SIZE);
+    }
+    EXPECT_EQ(heardSampleCount(last, 0, INT64_MAX, RATE, BUFFER), last + TAP_RING_SIZE);
+    // Music handed over again is heard again, from the next sample on.
+    handOverBuffer();
+    expectWindowEndsAt(last);
 }
 
 TEST_F(Tap, ClockBehindTheHandOverCountsAsTheHandOver) {
@@ -123,7 +138,7 @@ TEST_F(Tap, KeepsTheMeanOfBothChannelsWithinFullScale) {
     const float nan = std::nanf("");
     const float stereo[] = {1.0f, 0.5f, 2.0f, 2.0f, -3.0f, 1.0f, nan, nan, 0.25f, -0.25f};
     tapMixedOutput(stereo, 5);
-    fakeNow += 1000 * MS;
+    fakeNow += 1 * MS;
     std::vector<float> window(5);
     readHeardWindow(window.data(), 5);
     EXPECT_EQ(window[0], 0.75f);

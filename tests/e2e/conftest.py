@@ -125,10 +125,11 @@ class Dancer:
         full_env = dict(os.environ, DISPLAY=xserver.display, SDL_AUDIODRIVER="dummy",
                         LD_PRELOAD=counter, DANCER_TEST_COUNTERS=self.counters.path)
         full_env.update(env or {})
+        # A file rather than a pipe, so that what it says can be read while it runs.
+        self._stderr = tempfile.TemporaryFile()
         self.proc = subprocess.Popen([*command, binary, *args], cwd=workdir, env=full_env,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                     stdout=subprocess.DEVNULL, stderr=self._stderr)
         self.window = None
-        self._stderr = None
 
     def wait_for_window(self, timeout=15):
         deadline = time.monotonic() + timeout
@@ -206,12 +207,9 @@ class Dancer:
         return self.proc.wait(timeout=timeout)
 
     def stderr(self):
-        """Everything it wrote to stderr, once it has ended; "" while it runs."""
-        if self.proc.poll() is None:
-            return ""
-        if self._stderr is None:
-            self._stderr = self.proc.stderr.read().decode(errors="replace")
-        return self._stderr
+        """Everything it has written to stderr so far."""
+        self._stderr.seek(0)
+        return self._stderr.read().decode(errors="replace")
 
     def drawing(self, seconds=1.0):
         """Ticks and frames per second over the next `seconds`, and the longest gap between two
@@ -335,6 +333,23 @@ def media_bytes(media, name):
 def write_music_file(workdir, content):
     with open(os.path.join(workdir, "1.mp3"), "wb") as f:
         f.write(content)
+
+
+# Window regions no arm ever reaches, whatever the swing: above the shoulders (neck and head) and
+# below the hands (shins and feet). The torso, waist and thighs lie between and are crossed by the
+# arms, so they are judged through the head and legs they carry.
+HEAD = (300, 180, 500, 320)
+LOWER_LEGS = (250, 600, 550, 765)
+
+
+def body_moves(dancer, seconds=0.5):
+    """Whether the figure's head or lower legs moved between two screenshots `seconds` apart. The
+    arms swing with music or without, so a window that did not change at all fails instead."""
+    a = dancer.screenshot()
+    time.sleep(seconds)
+    b = dancer.screenshot()
+    assert a.rgb != b.rgb, "the window stopped changing"
+    return a.region(*HEAD) != b.region(*HEAD) or a.region(*LOWER_LEGS) != b.region(*LOWER_LEGS)
 
 
 def lit_grey_share(shot):
