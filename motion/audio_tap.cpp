@@ -13,7 +13,7 @@ std::mutex tapLock;
 float ring[TAP_RING_SIZE];       // mono sample i of the output sits at ring[i & RING_MASK]
 std::int64_t samplesHandedOver = 0;
 std::int64_t lastHandOverTime = 0;  // tapClock, ns
-// Set by startTap before the audio thread runs, read-only afterwards.
+// Set by startTap while no hand-over can arrive, read-only otherwise.
 int tapRate = 44100;
 int tapBufferFrames = 0;
 TapClock tapClock = steadyNanoseconds;

@@ -17,11 +17,14 @@ constexpr int TAP_RING_SIZE = 1 << 15;
 // still to play at the hand-over, plus what the output rate plays in the time since. A hand-over up
 // to one buffer late holds it at `handedOver`; later than that the output has stalled or gone, and
 // from then on silence is heard, counted on past `handedOver` (up to TAP_RING_SIZE samples, after
-// which every window is silent anyway). Any gap, however long, is safe.
+// which every window is silent anyway; before the first hand-over it is all silence). Any gap,
+// however long, is safe. Should the output come back, the count steps back to the new buffer:
+// the few milliseconds of silence counted past the last sample were never really heard.
 std::int64_t heardSampleCount(std::int64_t handedOver, std::int64_t lastHandOverNs,
                               std::int64_t nowNs, int outputRate, int deviceBufferFrames);
 
-// Empties the tap and fixes the output it describes. Call before the first hand-over.
+// Empties the tap and fixes the output it describes: nothing heard so far. Call while no hand-over
+// can arrive: before the first, or once the output is detached from the tap.
 void startTap(int outputRate, int deviceBufferFrames, TapClock clock = steadyNanoseconds);
 
 // Audio thread: one buffer of interleaved stereo float frames as it is handed to the device. Keeps

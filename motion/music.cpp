@@ -255,7 +255,8 @@ namespace {
 //
 // From a loss until the output is back, the mixer belongs to the thread that reopens it, and the
 // GLUT thread only reads the tap and this flag. Closing a lost device takes tens of milliseconds
-// and opening one can wait on a sound server, which no tick should.
+// and opening one can wait on a sound server, which no tick should. Quitting meanwhile is safe:
+// the process ends with the thread, and none of the program's objects has a destructor to run.
 bool outputLost = false;              // GLUT thread
 std::atomic<bool> outputBack{false};  // set by the reopening thread when the music plays again
 

@@ -4,7 +4,7 @@
 #   tools/install-deps.sh test   that, plus what the test suite needs
 #   tools/install-deps.sh package   the run list, plus what building the .deb needs
 #   tools/install-deps.sh demo   what remaking the demo track needs
-#   tools/install-deps.sh fuzz   the run list, plus clang's libFuzzer and the media generator's tools
+#   tools/install-deps.sh fuzz   the run list, plus clang's libFuzzer and the tools that make seeds
 #   tools/install-deps.sh bench  the test list, plus what `make bench` and profiling need
 # Quiet and quick when everything is present; apt-get update runs only when something is missing.
 set -eu
@@ -14,17 +14,17 @@ run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack needs `file` to run it.
 package_pkgs="dpkg-dev file"
 # lame, mpg123 and sox make and decode the tests' music; lame alone remakes the demo track. lintian
-# (which reads the manual page with man-db), appstream and python3-debian check the package and its
-# metadata as a distribution would. pulseaudio is the sound server a test crashes and starts again
-# under the running program.
-test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool libxtst6 imagemagick python3 python3-pytest
-  python3-pytest-timeout lame mpg123 sox desktop-file-utils lintian appstream python3-debian
+# (which reads the manual page with man-db) and appstream check the package and its metadata as a
+# distribution would. pulseaudio is the sound server a test crashes and starts again under the
+# running program.
+test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
+  python3-pytest-xvfb lame mpg123 sox desktop-file-utils lintian appstream
   pulseaudio pulseaudio-utils $package_pkgs"
 demo_pkgs="python3 lame"
-fuzz_pkgs="clang libclang-rt-14-dev python3 lame sox"
+fuzz_pkgs="clang libclang-rt-14-dev lame sox"
 # ffplay (ffmpeg) is what the whole program is compared with; valgrind's callgrind profiles, since
 # perf sees no hardware counters on this VM.
-bench_pkgs="libbenchmark-dev ffmpeg valgrind"
+bench_pkgs="ffmpeg valgrind"
 
 case "${1:-run}" in
   run) wanted="$run_pkgs" ;;

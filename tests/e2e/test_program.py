@@ -1,0 +1,103 @@
+"""The real binary: its window and picture, keys and mouse, its dance with and without music, and
+a real PulseAudio server of the test's own that crashes under it and comes back."""
+import array
+import os
+import shutil
+import subprocess
+import time
+from statistics import median
+
+from conftest import DEMO, LEGS, lit, within, xdotool
+
+LOST = "dancer: default audio output: the pulseaudio device went away; running without music\n"
+BACK = "dancer: default audio output: back; music resumed\n"
+TITLE = "Вирсель, используйте мышь с зажатой левой кнопкой для вращения объекта"
+
+
+def test_window_picture_credits_and_keys_without_music(dancer):
+    d = dancer()
+    geometry = xdotool("getwindowgeometry", d.window)
+    assert "Position: 100,100 " in geometry and "Geometry: 800x800\n" in geometry
+    assert subprocess.run(["xprop", "-id", d.window, "_NET_WM_NAME", "WM_CLASS"],
+                          capture_output=True, text=True).stdout == (
+        f'_NET_WM_NAME(UTF8_STRING) = "{TITLE}"\nWM_CLASS(STRING) = "dancer", "Dancer"\n')
+    rgb, width = d.shot()
+    # A grey figure on black lit from above and in front: a highlight on top of the head, the
+    # torso's front mid-grey (its back, if drawn over it, is brighter), the head's underside dark.
+    head, torso = lit(rgb, width, (-10, -160, 10, -100)), lit(rgb, width, (-30, -5, -10, 5))
+    assert lit(rgb, width, (150, -400, 400, 300)) == {} and len(head) + len(torso) == 1400
+    assert all(r == g == b for r, g, b in [*head.values(), *torso.values()])
+    assert head[0, -155][0] == 255 and 100 < torso[-20, 0][0] < 170 and head[0, -101][0] < 60
+    # Three white lines centred 250 right of the centre, baselines 20, 10 and 0 rows above the
+    # bottom edge. They keep that place in a larger window, and show the third line's descenders.
+    text = lit(rgb, width, (100, 300, 400, 400))
+    assert set(text.values()) == {b"\xff\xff\xff"} and min(y for _, y in text) >= 370
+    for baseline in (379, 389, 399):
+        xs = [x for x, y in text if baseline - 6 <= y <= baseline]
+        assert abs(min(xs) + max(xs) - 500) <= 6, baseline
+    assert d.body_moves(1.0) is False, "without music only the arms swing"
+    xdotool("windowsize", d.window, 1000, 900)
+    time.sleep(1)
+    larger = lit(*d.shot(), (100, 300, 400, 450))
+    assert {p for p in larger if p[1] < 400} == set(text) and max(y for _, y in larger) >= 400
+    xdotool("windowsize", d.window, 800, 800, "sleep", 1)
+    # A drag turns the figure, which then stays put; keys other than q, Q and Esc do nothing.
+    before = lit(*d.shot(), LEGS)
+    xdotool("mousemove", "--window", d.window, 400, 400, "mousedown", 1, "sleep", 0.1, "mousemove",
+            "--window", d.window, 450, 400, "sleep", 0.1, "mousemove", "--window", d.window, 500,
+            400, "sleep", 0.5, "mouseup", 1, "key", "a", "space", "Return")
+    assert before != within(5, lambda: (a := lit(*d.shot(), LEGS)) == lit(*d.shot(), LEGS) and a,
+                            lambda: "it goes on turning")
+    assert d.quit("Escape") == "dancer: 1.mp3: No such file or directory; running without music\n"
+
+
+def test_the_figure_dances_rests_when_the_sound_server_crashes_and_dances_when_it_is_back(
+        dancer, workdir):
+    """`make soak` lets it dance for DANCER_SOAK_SECONDS instead of 3 before the crash, watching
+    memory: it settles within a minute, and after that a minute's typical level must not grow."""
+    env = {**os.environ, "HOME": workdir, "XDG_RUNTIME_DIR": workdir,
+           "PULSE_SERVER": f"unix:{workdir}/socket"}
+    with open(f"{workdir}/server.pa", "w") as config:
+        config.write(f"load-module module-native-protocol-unix auth-anonymous=1 "
+                     f"socket={workdir}/socket\nload-module module-null-sink sink_name=out\n")
+    processes = []
+
+    def start_server():
+        processes.append(subprocess.Popen(["pulseaudio", "-n", "-F", f"{workdir}/server.pa",
+                                           "--daemonize=no", "--exit-idle-time=-1"], env=env,
+                                          stderr=subprocess.DEVNULL))
+        within(10, lambda: subprocess.run(["pactl", "info"], env=env, capture_output=True)
+               .returncode == 0, lambda: "no sound server")
+        processes.append(subprocess.Popen(["parec", "-d", "out.monitor", "--latency-msec=20"],
+                                          env=env, stdout=open(f"{workdir}/heard", "wb")))
+
+    def heard():  # the loudest of the last 0.3 s the sink played
+        with open(f"{workdir}/heard", "rb") as f:
+            f.seek(max(0, os.fstat(f.fileno()).st_size - 52920))
+            return max(map(abs, array.array("h", f.read(52920))), default=0)
+
+    def crash_server():
+        for process in processes[-2:]:
+            process.kill()
+            process.wait()
+
+    try:
+        shutil.copy(DEMO, workdir)
+        start_server()
+        d = dancer({"SDL_AUDIODRIVER": "pulseaudio", "PULSE_SERVER": env["PULSE_SERVER"]})
+        within(5, lambda: heard() > 1000, lambda: "no music on the sink")
+        pages, end = [], time.monotonic() + float(os.environ.get("DANCER_SOAK_SECONDS", 3))
+        while time.monotonic() < end:
+            assert d.body_moves(1.0)
+            pages.append(int(open(f"/proc/{d.proc.pid}/statm").read().split()[1]))
+        assert len(pages) < 180 or median(pages[-40:]) - median(pages[40:80]) < 256  # 1 MiB
+        crash_server()
+        within(3, lambda: d.stderr() == LOST, d.stderr)
+        # At rest by about 0.6 s; a busy machine may take its ticks late.
+        time.sleep(0.6)
+        within(2, lambda: d.body_moves(0.3) is False, lambda: "still dancing")
+        start_server()
+        within(10, lambda: d.stderr() == LOST + BACK and heard() > 1000, d.stderr)
+        assert d.body_moves() and d.quit() == LOST + BACK
+    finally:
+        crash_server()
