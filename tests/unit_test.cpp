@@ -154,11 +154,13 @@ TEST(Figure, JointsStandWhereTheyWereWorkedOut) {
 
 TEST(Frame, ProjectionKeepsSixtyDegreesUprightAndEachTickReArmsFor20Ms) {
     reshape(1600, 800);
-    std::array<double, 16> p;
+    std::array<double, 16> p, kept;
     glGetDoublev(GL_PROJECTION_MATRIX, p.data());
     // cot 30 degrees, halved across the double width; near 1 and far 50.
     EXPECT_TRUE(std::abs(p[5] - std::sqrt(3)) < 1e-6 && std::abs(p[0] - p[5] / 2) < 1e-6);
     EXPECT_TRUE(std::abs(p[10] + 51.0 / 49) < 1e-6 && std::abs(p[14] + 100.0 / 49) < 1e-6);
+    reshape(800, 0), glGetDoublev(GL_PROJECTION_MATRIX, kept.data());
+    EXPECT_EQ(kept, p) << "a window with no height has no aspect: the last projection stays";
     // No music plays here, so the spectrum stays as set.
     std::fill(spectrum, spectrum + SPECTRUM_SIZE, 0.001f);
     const double swing = leftArmSwing, phase = bodyPhase;
