@@ -29,14 +29,14 @@ def test_window_picture_credits_and_keys_without_music(dancer):
     assert all(r == g == b for r, g, b in [*head.values(), *torso.values()])
     assert head[0, -155][0] == 255 and 125 < torso[-20, 0][0] < 145 and head[0, -101][0] < 60
     # Three white lines centred 250 right of the centre, baselines 20, 10 and 0 rows above the
-    # bottom edge. They keep that place in a larger window, and show the third line's descenders.
+    # bottom, each as wide as its text and its pixels where its characters put them (their x sum).
     text = lit(rgb, width, (100, 300, 400, 400))
     assert set(text.values()) == {b"\xff\xff\xff"} and min(y for _, y in text) >= 370
-    for baseline, span, count in ((379, 169, 375), (389, 220, 477), (399, 207, 480)):
-        xs = [x for x, y in text if baseline - 6 <= y <= baseline]  # as wide and dense as its text
-        assert abs(min(xs) + max(xs) - 500) <= 6 and (max(xs) - min(xs), len(xs)) == (span, count)
+    for baseline, span, where in ((379, 169, 93000), (389, 220, 118113), (399, 207, 119448)):
+        xs = [x for x, y in text if baseline - 6 <= y <= baseline]
+        assert abs(min(xs) + max(xs) - 500) <= 6 and (max(xs) - min(xs), sum(xs)) == (span, where)
     assert d.body_moves(1.0) is False, "without music only the arms swing"
-    xdotool("windowsize", d.window, 1000, 900)
+    xdotool("windowsize", d.window, 1000, 900)  # the same place, and the third line's descenders
     time.sleep(1)
     larger = lit(*d.shot(), (100, 300, 400, 450))
     assert {p for p in larger if p[1] < 400} == set(text) and max(y for _, y in larger) >= 400
