@@ -201,8 +201,8 @@ TEST(Trackball, DragsTurnAboutTheViewersAxesAndAFlickSpinsUntilAClick) {
     const Matrix m = frame();
     EXPECT_NEAR(m[1] * twice[2] + m[5] * twice[6] + m[9] * twice[10], 0.79569, 1e-4);
     // Let go in the millisecond of the last movement, it spins on, a frame whenever GLUT is idle.
-    motion(806, 398);
-    mouse(GLUT_LEFT_BUTTON, GLUT_UP, 0, 0);
+    ++nowMs, motion(806, 398);  // and a later right button's release does not stop it
+    mouse(GLUT_LEFT_BUTTON, GLUT_UP, 0, 0), ++nowMs, mouse(GLUT_RIGHT_BUTTON, GLUT_UP, 0, 0);
     ASSERT_EQ(idle, &spinIdle);
     redisplays = 0;
     idle();

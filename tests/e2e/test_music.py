@@ -62,7 +62,7 @@ def test_music_file_truncated_while_playing_stops_with_one_line_and_ctrl_c_ends_
 
 
 CANNOT_PLAY = {  # what is in the working directory, the sound output, and what it says
-    "missing": (lambda w, m: None, None, "1.mp3: No such file or directory;"),
+    "empty": (lambda w, m: open(f"{w}/1.mp3", "wb").close(), None, "1.mp3: empty file;"),
     "wav_with_256_channels": (lambda w, m: open(f"{w}/1.mp3", "wb").write(
         (m / "track.wav").read_bytes().replace(b"\1\0\2\0", b"\1\0\0\1", 1)), None,
         "1.mp3: not playable as WAV (its channel count is not 1 to 255)"),
