@@ -53,7 +53,7 @@ def test_window_picture_credits_and_keys_without_music(dancer):
 
 def test_the_figure_dances_rests_when_the_sound_server_crashes_and_dances_when_it_is_back(
         dancer, workdir):
-    """`make soak` lets it dance for DANCER_SOAK_SECONDS instead of 3 before the crash, watching
+    """`make soak` lets it dance for DANCER_SOAK_SECONDS instead of 3 before a crash, watching
     memory: it settles within a minute, and after that a minute's typical level must not grow."""
     env = {**os.environ, "HOME": workdir, "XDG_RUNTIME_DIR": workdir,
            "PULSE_SERVER": f"unix:{workdir}/socket"}
