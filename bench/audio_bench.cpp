@@ -7,6 +7,7 @@
 // the figures leave out only what a real device's driver adds. The program's 20 ms timer wakes its
 // thread whether or not there is music; a first run of bare wake-ups, before the music starts,
 // measures that part so it can be told apart.
+#include <SDL_mixer.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
@@ -115,7 +116,7 @@ int main(int argc, char** argv) {
 
     const Run bare = tickFor(seconds / 4, false);
     startMusic();
-    if (musicStream == nullptr) return 1;
+    if (Mix_PlayingMusic() == 0) return 1;
     const Run music = tickFor(seconds, true);
     const double track = trackSeconds();
     const double decode = track > 0 ? mpg123Seconds() / track : 0;

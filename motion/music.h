@@ -2,20 +2,13 @@
 #pragma once
 #include "motion/spectrum.h"
 
-// The mixer's music (Mix_Music), named here so that callers need no SDL headers.
-struct _Mix_Music;
-
-// What plays: set once by startMusic, null when nothing could be started. Should the file stop
-// decoding later (it shrank while playing), or the output go away, it stays set and the spectrum
-// falls to the silence that is then heard.
-extern _Mix_Music* musicStream;
 // The spectrum of the latest fetch, SPECTRUM_SIZE amplitudes (a full-scale sine centred on a bin
 // reads 1.0 there). All zero until a fetch finds music; always finite.
 extern float spectrum[SPECTRUM_SIZE];
 
 // Opens the default audio output and plays "1.mp3" from the working directory, looping forever.
 // If the output, the file or its decoding fails, writes one line to stderr saying which and why
-// and leaves musicStream null: the program runs on without sound. Call once, from the GLUT thread.
+// and the program runs on without sound. Call once, from the GLUT thread.
 void startMusic();
 // Fills `spectrum` from the SPECTRUM_WINDOW samples that end with the one being heard now. Leaves
 // it as it was when nothing plays. GLUT thread; allocates nothing while the output works.

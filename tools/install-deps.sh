@@ -46,6 +46,6 @@ done
 if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
 echo "installing:$missing"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
+$sudo apt-get -o DPkg::Lock::Timeout=300 update -qq
 # shellcheck disable=SC2086
-$sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+$sudo apt-get -o DPkg::Lock::Timeout=300 install -y -qq --no-install-recommends $missing >/dev/null

@@ -1,6 +1,6 @@
 // Everything the program does with the bytes of its music file, as a libFuzzer target: they become
-// ./1.mp3, which startMusic opens and loads, the mixer's decoders play into the tap, and
-// fetchSpectrum analyses. The mixer's device is answered here, not by SDL, and its callback called
+// ./1.mp3, which loadMusicFile opens and loads, the mixer's decoders play into the tap, and the
+// spectrum analyses. The mixer's device is answered here, not by SDL, and its callback called
 // in place of SDL's audio thread, so decoding runs flat out and always plays the same. Built with
 // DANCER_REPLAY instead of libFuzzer, it replays the files named on its command line.
 #include <SDL.h>
@@ -8,12 +8,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <vector>
 
-#include "motion/music.h"
+#include "motion/audio_tap.h"
+#include "motion/music_file.h"
+#include "motion/spectrum.h"
 
 static SDL_AudioSpec device;
 
@@ -25,31 +29,36 @@ extern "C" SDL_AudioDeviceID SDL_OpenAudioDevice(const char*, int, const SDL_Aud
     return 2;  // SDL knows no device 2: its calls to lock, pause and close it do nothing
 }
 
+static void tapPlayed(void*, Uint8* stream, int bytes) {
+    tapMixedOutput(reinterpret_cast<const float*>(stream), bytes / 8);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // Held open in startMusic's format, so that each input only counts references.
+    // Held open for every input, in the program's format.
     static char scratch[] = "/tmp/dancer-fuzz-XXXXXX";
     static const bool ready = setenv("SDL_AUDIODRIVER", "dummy", 1) == 0 && mkdtemp(scratch) &&
                               chdir(scratch) == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) == 0 &&
                               Mix_OpenAudioDevice(44100, AUDIO_F32SYS, 2, 1024, nullptr, 0) == 0;
     if (!ready) std::abort();
     std::ofstream("1.mp3", std::ios::binary).write(reinterpret_cast<const char*>(data), size);
-    startMusic();
-    if (musicStream == nullptr) return 0;
+    Mix_Music* music = loadMusicFile();
+    if (music == nullptr) return 0;
+    startTap(44100, 1024);
+    Mix_SetPostMix(tapPlayed, nullptr);
+    Mix_PlayMusic(music, -1);
     // About a second, long enough for a short input to end and loop.
     std::vector<Uint8> buffer(device.size);
+    static float window[SPECTRUM_WINDOW];
+    static float spectrum[SPECTRUM_SIZE];
     for (int i = 0; i < 48; ++i) {
         device.callback(device.userdata, buffer.data(), static_cast<int>(buffer.size()));
-        fetchSpectrum();
+        readHeardWindow(window, SPECTRUM_WINDOW);
+        analyseSpectrum(window, spectrum);
         if (!std::all_of(spectrum, spectrum + SPECTRUM_SIZE, [](float v) { return v >= 0; })) {
             std::abort();  // NaN too
         }
     }
-    // Halting calls the hook, which would report a stop the program never makes.
-    Mix_HookMusicFinished(nullptr);
-    Mix_FreeMusic(musicStream);
-    musicStream = nullptr;
-    Mix_CloseAudio();
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    Mix_FreeMusic(music);
     return 0;
 }
 

@@ -1,0 +1,211 @@
+#include "motion/music_file.h"
+
+#include <SDL.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <mpg123.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "motion/audio_format.h"
+
+const char MUSIC_FILE[] = "1.mp3";
+
+void reportNoMusic(const char* what, const char* reason) {
+    std::fprintf(stderr, "dancer: %s: %s; running without music\n", what, reason);
+}
+
+namespace {
+const char* describeFileType(mode_t mode) {
+    if (S_ISDIR(mode)) return "a directory, not a file";
+    if (S_ISFIFO(mode)) return "a pipe, not a file";
+    if (S_ISCHR(mode)) return "a character device, not a file";
+    if (S_ISBLK(mode)) return "a block device, not a file";
+    if (S_ISSOCK(mode)) return "a socket, not a file";
+    return "not a regular file";
+}
+
+std::size_t readMusicFileAt(void* fd, std::uint64_t offset, unsigned char* into, std::size_t count) {
+    const ssize_t got = pread(*static_cast<int*>(fd), into, count, static_cast<off_t>(offset));
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
+// The music file as the mixer reads it: through a view that hides its tags (audio_format.h). The
+// mixer reads it on the audio thread, so nothing here allocates.
+struct MusicFileView {
+    int fd;
+    DecoderView view;
+    Sint64 position;  // in the view
+};
+
+MusicFileView& viewOf(SDL_RWops* source) {
+    return *static_cast<MusicFileView*>(source->hidden.unknown.data1);
+}
+
+Sint64 viewSize(SDL_RWops* source) {
+    const MusicFileView& file = viewOf(source);
+    // Asked anew each time: the file may have shrunk or grown since it was opened.
+    struct stat info;
+    if (fstat(file.fd, &info) != 0) return SDL_SetError("%s", std::strerror(errno));
+    const Sint64 start = static_cast<Sint64>(file.view.start);
+    return info.st_size > start ? info.st_size - start : 0;
+}
+
+Sint64 viewSeek(SDL_RWops* source, Sint64 offset, int whence) {
+    MusicFileView& file = viewOf(source);
+    Sint64 base = 0;
+    if (whence == RW_SEEK_CUR) {
+        base = file.position;
+    } else if (whence == RW_SEEK_END) {
+        base = viewSize(source);
+        if (base < 0) return -1;
+    } else if (whence != RW_SEEK_SET) {
+        return SDL_SetError("unknown seek origin");
+    }
+    if (offset < -base) return SDL_SetError("seek before the start");
+    file.position = base + offset;
+    return file.position;
+}
+
+std::size_t viewRead(SDL_RWops* source, void* into, std::size_t size, std::size_t count) {
+    MusicFileView& file = viewOf(source);
+    if (size == 0 || count > SIZE_MAX / size) return 0;
+    auto* bytes = static_cast<unsigned char*>(into);
+    const std::uint64_t from = file.view.start + static_cast<std::uint64_t>(file.position);
+    std::size_t got = 0;
+    while (got < size * count) {
+        const std::size_t read = readMusicFileAt(&file.fd, from + got, bytes + got, size * count - got);
+        if (read == 0) break;
+        got += read;
+    }
+    for (int p = 0; p < file.view.patchCount; ++p) {
+        const BytePatch& patch = file.view.patches[p];
+        for (int i = 0; i < patch.count; ++i) {
+            const std::uint64_t at = patch.offset + i;
+            if (at >= from && at < from + got) bytes[at - from] = patch.bytes[i];
+        }
+    }
+    file.position += static_cast<Sint64>(got);
+    return got / size;
+}
+
+std::size_t viewWrite(SDL_RWops*, const void*, std::size_t, std::size_t) {
+    SDL_SetError("the music file is read-only");
+    return 0;
+}
+
+int viewClose(SDL_RWops* source) {
+    MusicFileView* file = &viewOf(source);
+    close(file->fd);
+    delete file;
+    SDL_FreeRW(source);
+    return 0;
+}
+
+// Takes the descriptor over: it is closed with the view, or at once if no view can be made.
+SDL_RWops* openView(int fd, const DecoderView& view) {
+    SDL_RWops* source = SDL_AllocRW();
+    if (source == nullptr) {
+        close(fd);
+        return nullptr;
+    }
+    source->size = viewSize;
+    source->seek = viewSeek;
+    source->read = viewRead;
+    source->write = viewWrite;
+    source->close = viewClose;
+    source->type = SDL_RWOPS_UNKNOWN;
+    source->hidden.unknown.data1 = new MusicFileView{fd, view, 0};
+    return source;
+}
+
+struct Decoder {
+    Mix_MusicType type;
+    const char* name;
+};
+
+Decoder decoderFor(AudioFormat format) {
+    switch (format) {
+        case AudioFormat::Wav: return {MUS_WAV, "WAV"};
+        case AudioFormat::Ogg: return {MUS_OGG, "Ogg Vorbis"};
+        case AudioFormat::Flac: return {MUS_FLAC, "FLAC"};
+        case AudioFormat::Mp3: break;
+    }
+    return {MUS_MP3, "MP3"};
+}
+
+void reportUnplayable(const Decoder& decoder, const char* why) {
+    char reason[512];
+    std::snprintf(reason, sizeof reason, "not playable as %s (%s)", decoder.name, why);
+    reportNoMusic(MUSIC_FILE, reason);
+}
+}  // namespace
+
+Mix_Music* loadMusicFile() {
+    // Without O_NONBLOCK a FIFO would block here until a writer came along.
+    int fd = open(MUSIC_FILE, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        reportNoMusic(MUSIC_FILE, std::strerror(errno));
+        return nullptr;
+    }
+    // Asked of the open descriptor, so the file cannot be swapped between the check and the read.
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        reportNoMusic(MUSIC_FILE, std::strerror(errno));
+        close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        reportNoMusic(MUSIC_FILE, describeFileType(info.st_mode));
+        close(fd);
+        return nullptr;
+    }
+    unsigned char head[SNIFF_BYTES];
+    const ssize_t headLength = pread(fd, head, sizeof head, 0);
+    if (headLength <= 0) {
+        reportNoMusic(MUSIC_FILE, headLength == 0 ? "empty file" : std::strerror(errno));
+        close(fd);
+        return nullptr;
+    }
+    const AudioFormat format = sniffAudioFormat(head, headLength);
+    const Decoder decoder = decoderFor(format);
+    const DecoderView view = viewForDecoder(format, readMusicFileAt, &fd);
+    if (view.problem != nullptr) {
+        reportUnplayable(decoder, view.problem);
+        close(fd);
+        return nullptr;
+    }
+    SDL_RWops* source = openView(fd, view);
+    if (source == nullptr) {
+        reportNoMusic(MUSIC_FILE, SDL_GetError());
+        return nullptr;
+    }
+    // The type is given, so the mixer never guesses and never reaches its tracker or MIDI
+    // decoders. It closes the source whether or not the load succeeds.
+    Mix_Music* music = Mix_LoadMUSType_RW(source, decoder.type, SDL_TRUE);
+    if (music == nullptr) reportUnplayable(decoder, Mix_GetError());
+    return music;
+}
+
+// The mixer decodes MP3 through libmpg123 without asking it to be quiet, and libmpg123 then prints
+// notes about junk and damaged frames to stderr. The mixer gets its decoder handles through this
+// definition, which stands in front of the library's and makes each handle quiet.
+extern "C" mpg123_handle* mpg123_new(const char* decoder, int* error) {
+    using NewHandle = mpg123_handle* (*)(const char*, int*);
+    static const auto libraryNew = reinterpret_cast<NewHandle>(dlsym(RTLD_NEXT, "mpg123_new"));
+    if (libraryNew == nullptr) {
+        if (error != nullptr) *error = MPG123_ERR;
+        return nullptr;
+    }
+    mpg123_handle* handle = libraryNew(decoder, error);
+    if (handle != nullptr) {
+        mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    }
+    return handle;
+}
