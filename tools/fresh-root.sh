@@ -1,0 +1,62 @@
+#!/bin/sh
+# Runs a command as a newcomer would on a fresh machine of a Debian release: in a chroot made from a
+# minimal base of that release (make is all it adds), with a clean clone of this checkout's HEAD in
+# /root/dancer. The command installs whatever else it needs itself.
+#   tools/fresh-root.sh trixie make test
+#   tools/fresh-root.sh testing make run
+# As root. The bases are cached in $DANCER_ROOTS (each made once with debootstrap, kept as a tarball,
+# with the packages apt downloads); the root itself is thrown away, and whatever was mounted in it is
+# unmounted, however the command ends.
+set -eu
+[ $# -ge 2 ] || { echo "usage: $0 RELEASE COMMAND..." >&2; exit 2; }
+release=$1
+shift
+cache=${DANCER_ROOTS:-/var/cache/dancer-roots}
+mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
+checkout=$(cd "$(dirname "$0")/.." && pwd)
+base=$cache/$release.tar
+started=$(date +%s)
+
+if [ ! -f "$base" ]; then
+  command -v debootstrap >/dev/null ||
+    { apt-get update -qq && apt-get install -y -qq --no-install-recommends debootstrap >/dev/null; }
+  mkdir -p "$cache"
+  made=$(mktemp -d "$cache/$release.XXXXXX")
+  echo "fresh-root: making a minimal $release base (once)"
+  debootstrap --variant=minbase --include=make "$release" "$made" "$mirror" >"$made.log" 2>&1 ||
+    { tail -n 20 "$made.log" >&2; rm -rf "$made" "$made.log"; exit 1; }
+  # A mirror that is a snapshot of the past serves Release files whose Valid-Until has gone by
+  # (testing's lasts a week); apt would then refuse to update at all.
+  echo 'Acquire::Check-Valid-Until "false";' >"$made/etc/apt/apt.conf.d/99dancer-snapshot"
+  rm -rf "$made/var/cache/apt/archives"/*.deb "$made/var/lib/apt/lists"/*_Packages
+  tar -C "$made" -cf "$base.part" . && mv "$base.part" "$base"
+  rm -rf "$made" "$made.log"
+fi
+
+root=$(mktemp -d /var/tmp/dancer-root-"$release".XXXXXX)
+cleanup() {
+  # Deepest first, so that nothing mounted inside another mount holds it busy.
+  grep -o " $root/[^ ]*" /proc/mounts | sort -r | while read -r point; do
+    umount -l "$point" || true
+  done
+  rm -rf --one-file-system "$root"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+tar -C "$root" -xf "$base"
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+git clone --quiet "$checkout" "$root/root/dancer"
+mkdir -p "$cache/$release-archives"
+mount --bind "$cache/$release-archives" "$root/var/cache/apt/archives"
+mount -t proc proc "$root/proc"
+mount -t sysfs sysfs "$root/sys"
+mount --rbind /dev "$root/dev"
+mount --make-rslave "$root/dev"
+
+status=0
+chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" LANG=C.UTF-8 \
+  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  sh -c 'cd /root/dancer && exec "$@"' sh "$@" || status=$?
+echo "fresh-root: '$*' in a fresh $release root: exit $status after $(($(date +%s) - started)) s"
+exit $status
