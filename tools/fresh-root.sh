@@ -34,6 +34,7 @@ if [ ! -f "$base" ]; then
 fi
 
 root=$(mktemp -d /var/tmp/dancer-root-"$release".XXXXXX)
+chmod 755 "$root"  # it is the root directory: everyone must be able to enter it
 cleanup() {
   # Deepest first, so that nothing mounted inside another mount holds it busy.
   grep -o " $root/[^ ]*" /proc/mounts | sort -r | while read -r point; do
