@@ -3,10 +3,14 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 #include <alsa/asoundlib.h>
+#include <pulse/context.h>
+#include <pulse/def.h>
+#include <pulse/mainloop.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "motion/audio_tap.h"
@@ -47,10 +51,6 @@ void tapOutput(void*, Uint8* stream, int bytes) {
                    bytes / static_cast<int>(2 * sizeof(float)));
 }
 
-// NOTE: once the output is lost, SDL keeps calling the mixer at the device's pace with nowhere for
-// the sound to go, so buffers still arriving prove nothing. The device's removal event is what
-// says it is gone.
-//
 // From a loss until the output is back, the mixer belongs to the thread that reopens it, and the
 // GLUT thread only reads the tap and this flag. Closing a lost device takes tens of milliseconds
 // and opening one can wait on a sound server, which no tick should. Quitting meanwhile is safe:
@@ -100,20 +100,51 @@ void closeAndReopenOutput(double resumeAt, bool musicWasPlaying) {
     outputBack.store(true, std::memory_order_release);
 }
 
-// Reads the output's events. When it has gone: silence from now on, one line, and a thread that
-// brings it back. When that thread is done: one line more.
-void watchOutput() {
-    if (outputLost) {
-        if (outputBack.exchange(false, std::memory_order_acquire)) {
-            outputLost = false;
-            std::fprintf(stderr, "dancer: %s: back; music resumed\n", OUTPUT_NAME);
-        }
+// NOTE: SDL does not always say that the output has gone. Once a sound server dies, some SDLs go on
+// calling the mixer at the device's pace with nowhere for the sound to go, others stop calling it,
+// and some of either send no removal event and report the device as playing. What always tells is
+// a connection of our own to the server SDL plays through, which PulseAudio and PipeWire's
+// PulseAudio service both serve: it fails when the server goes. It is polled on the GLUT thread
+// and never waited on. Outputs with no server behind them (ALSA straight to the hardware) still
+// have SDL's removal event.
+pa_mainloop* serverLoop = nullptr;
+pa_context* serverLink = nullptr;  // null: no server to watch
+bool serverLinkReady = false;      // it was connected, so a failure now means the server went
+
+// Watches the server behind the output just opened, if it has one. A server that cannot be reached
+// is no loss: SDL may play through one that does not speak the PulseAudio protocol.
+void watchSoundServer() {
+    const char* driver = SDL_GetCurrentAudioDriver();
+    if (driver == nullptr ||
+        (std::strcmp(driver, "pulseaudio") != 0 && std::strcmp(driver, "pipewire") != 0)) {
         return;
     }
+    if (serverLoop == nullptr) serverLoop = pa_mainloop_new();
+    serverLink = pa_context_new(pa_mainloop_get_api(serverLoop), "dancer output watch");
+    serverLinkReady = false;
+    if (serverLink != nullptr &&
+        pa_context_connect(serverLink, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        pa_context_unref(serverLink);
+        serverLink = nullptr;
+    }
+}
+
+bool soundServerGone() {
+    if (serverLink == nullptr) return false;
+    pa_mainloop_iterate(serverLoop, 0, nullptr);
+    const pa_context_state_t state = pa_context_get_state(serverLink);
+    if (state == PA_CONTEXT_READY) serverLinkReady = true;
+    if (PA_CONTEXT_IS_GOOD(state)) return false;
+    pa_context_unref(serverLink);
+    serverLink = nullptr;
+    return serverLinkReady;
+}
+
+// Whether SDL has removed our output; then `removedAtMs` is when, in SDL ticks.
+bool outputRemoved(Uint32& removedAtMs) {
     SDL_Event events[8];
     int count;
     bool removed = false;
-    Uint32 removedAtMs = 0;
     while ((count = SDL_PeepEvents(events, 8, SDL_GETEVENT, SDL_AUDIODEVICEADDED,
                                    SDL_AUDIODEVICEREMOVED)) > 0) {
         for (int i = 0; i < count; ++i) {
@@ -125,14 +156,32 @@ void watchOutput() {
             }
         }
     }
-    if (!removed) return;
+    return removed;
+}
+
+// When the output has gone: silence from now on, one line, and a thread that brings it back. When
+// that thread is done: one line more, and the server behind the new output is watched.
+void watchOutput() {
+    if (outputLost) {
+        if (outputBack.exchange(false, std::memory_order_acquire)) {
+            outputLost = false;
+            std::fprintf(stderr, "dancer: %s: back; music resumed\n", OUTPUT_NAME);
+            // What SDL said of the device that was lost is old news.
+            SDL_FlushEvents(SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED);
+            watchSoundServer();
+        }
+        return;
+    }
+    Uint32 lostAtMs = SDL_GetTicks();
+    const bool serverGone = soundServerGone();
+    if (!outputRemoved(lostAtMs) && !serverGone) return;
 
     const char* driver = SDL_GetCurrentAudioDriver();
     char reason[128];
     std::snprintf(reason, sizeof reason, "the %s device went away", driver ? driver : "audio");
     reportNoMusic(OUTPUT_NAME, reason);
-    // The decoder has run on since the loss, and the buffer the device held was never played.
-    const double lostSeconds = (SDL_GetTicks() - removedAtMs) / 1000.0;
+    // The decoder may have run on since the loss, and the buffer the device held was never played.
+    const double lostSeconds = (SDL_GetTicks() - lostAtMs) / 1000.0;
     const double resumeAt = Mix_GetMusicPosition(musicStream) - lostSeconds -
                             static_cast<double>(OUTPUT_BUFFER_FRAMES) / OUTPUT_RATE;
     const bool wasPlaying = Mix_PlayingMusic() != 0;
@@ -141,6 +190,11 @@ void watchOutput() {
     // Nothing handed over from now on is heard.
     startTap(OUTPUT_RATE, OUTPUT_BUFFER_FRAMES);
     outputLost = true;
+    if (serverLink != nullptr) {
+        pa_context_disconnect(serverLink);
+        pa_context_unref(serverLink);
+        serverLink = nullptr;
+    }
     std::thread(closeAndReopenOutput, resumeAt > 0 ? resumeAt : 0.0, wasPlaying).detach();
 }
 }  // namespace
@@ -154,7 +208,10 @@ void startMusic() {
     musicStream = loadMusicFile();
     if (musicStream != nullptr) {
         startTap(OUTPUT_RATE, OUTPUT_BUFFER_FRAMES);
-        if (playMusicFrom(0)) return;
+        if (playMusicFrom(0)) {
+            watchSoundServer();
+            return;
+        }
         reportNoMusic(MUSIC_FILE, Mix_GetError());
         Mix_FreeMusic(musicStream);
         musicStream = nullptr;

@@ -34,7 +34,6 @@ if [ ! -f "$base" ]; then
 fi
 
 root=$(mktemp -d /var/tmp/dancer-root-"$release".XXXXXX)
-chmod 755 "$root"  # it is the root directory: everyone must be able to enter it
 cleanup() {
   # Deepest first, so that nothing mounted inside another mount holds it busy.
   grep -o " $root/[^ ]*" /proc/mounts | sort -r | while read -r point; do
@@ -46,6 +45,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
 tar -C "$root" -xf "$base"
+chmod 755 "$root"  # mktemp made it private, but it is / in there: everyone must be able to enter it
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 git clone --quiet "$checkout" "$root/root/dancer"
 mkdir -p "$cache/$release-archives"

@@ -10,7 +10,7 @@
 set -eu
 
 run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev libx11-dev
-  libgl1-mesa-dri libsdl2-dev libsdl2-mixer-dev libasound2-dev libmpg123-dev libkissfft-dev"
+  libgl1-mesa-dri libsdl2-dev libsdl2-mixer-dev libasound2-dev libpulse-dev libmpg123-dev libkissfft-dev"
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack needs `file` to run it.
 package_pkgs="dpkg-dev file"
 # lame, mpg123 and sox make and decode the tests' music; lame alone remakes the demo track. lintian
