@@ -15,11 +15,12 @@ run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-
 package_pkgs="dpkg-dev file"
 # lame, mpg123 and sox make and decode the tests' music; lame alone remakes the demo track. lintian
 # (which reads the manual page with man-db) and appstream check the package and its metadata as a
-# distribution would. pulseaudio is the sound server a test crashes and starts again under the
-# running program.
+# distribution would. PulseAudio and PipeWire (with its session manager, its PulseAudio service and a
+# session bus for them) are the sound servers a test crashes and starts again under the running
+# program.
 test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
   python3-pytest-xvfb lame mpg123 sox desktop-file-utils lintian appstream
-  pulseaudio pulseaudio-utils $package_pkgs"
+  pulseaudio pulseaudio-utils pipewire wireplumber pipewire-pulse dbus-daemon $package_pkgs"
 demo_pkgs="python3 lame"
 fuzz_pkgs="clang libclang-rt-14-dev lame sox"
 # ffplay (ffmpeg) is what the whole program is compared with; valgrind's callgrind profiles, since

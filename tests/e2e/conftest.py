@@ -1,6 +1,7 @@
 """Runs the real dancer binary on the X server pytest-xvfb starts, in a scratch working directory
 anyone may enter, with SDL's dummy audio unless told otherwise. Every test ends the program and
-checks how: a sanitizer's report ends it with status 1 instead."""
+checks how: a sanitizer's report ends it with status 1 instead. Whatever a test starts is ended
+when it ends, however it ends."""
 import os
 import subprocess
 import tempfile
@@ -8,9 +9,28 @@ import time
 
 import pytest
 
-BIN, DEMO = os.environ["DANCER_BIN"], os.environ["DANCER_SOURCE_DIR"] + "/data/1.mp3"
+BIN = os.environ["DANCER_BIN"]
 # From the window's centre, regions no arm reaches: the head above the shoulders, the lower legs.
 HEAD, LEGS = (-100, -220, 100, -80), (-150, 200, 150, 365)
+STARTED = []
+
+
+def start(command, **options):
+    STARTED.append(subprocess.Popen(command, **options))
+    return STARTED[-1]
+
+
+def end(*processes):
+    for process in processes:
+        process.kill()
+        process.wait()
+
+
+@pytest.fixture(autouse=True)
+def end_what_was_started():
+    yield
+    end(*STARTED)
+    STARTED.clear()
 
 
 def xdotool(*words):
@@ -35,7 +55,7 @@ def lit(rgb, width, box):
 class Dancer:
     def __init__(self, workdir, env=None, command=(), binary=BIN):
         self.err = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen([*command, binary], cwd=workdir, stderr=self.err, env={
+        self.proc = start([*command, binary], cwd=workdir, stderr=self.err, env={
             **os.environ, "SDL_AUDIODRIVER": "dummy", **(env or {})})
         self.window = within(15, lambda: self.proc.poll() is None and xdotool(
             "search", "--onlyvisible", "--class", "dancer").split(), self.stderr)[0]
@@ -71,11 +91,6 @@ def workdir():
 
 @pytest.fixture
 def dancer(workdir):
-    """Starts the binary, in `workdir` unless told otherwise; kills what still runs at the end."""
+    """Starts the binary, in `workdir` unless told otherwise."""
     os.chmod(workdir, 0o755)
-    started = []
-    yield lambda env=None, **options: started.append(
-        Dancer(options.pop("cwd", workdir), env, **options)) or started[-1]
-    for each in started:
-        each.proc.kill()
-        each.proc.wait()
+    return lambda env=None, **options: Dancer(options.pop("cwd", workdir), env, **options)
