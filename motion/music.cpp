@@ -51,10 +51,10 @@ void tapOutput(void*, Uint8* stream, int bytes) {
                    bytes / static_cast<int>(2 * sizeof(float)));
 }
 
-// From a loss until the output is back, the mixer belongs to the thread that reopens it, and the
-// GLUT thread only reads the tap and this flag. Closing a lost device takes tens of milliseconds
-// and opening one can wait on a sound server, which no tick should. Quitting meanwhile is safe:
-// the process ends with the thread, and none of the program's objects has a destructor to run.
+// From a loss until the output is back, the mixer and its music belong to the thread that reopens
+// it, and the GLUT thread only reads the tap and this flag. Closing a lost device takes tens of
+// milliseconds and opening one can wait on a sound server, which no tick should. Quitting meanwhile
+// is safe: the process ends with the thread, and none of the program's objects has a destructor.
 bool outputLost = false;              // GLUT thread
 std::atomic<bool> outputBack{false};  // set by the reopening thread when the music plays again
 
@@ -74,6 +74,8 @@ bool openOutput(bool sayWhy) {
     return true;
 }
 
+// Shutting SDL's audio down as well is what lets a new output reach a sound server that has
+// restarted: SDL keeps its connection to the server for as long as audio is up.
 void closeOutput() {
     Mix_CloseAudio();
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -88,31 +90,38 @@ bool playMusicFrom(double seconds) {
 }
 
 void closeAndReopenOutput(double resumeAt, bool musicWasPlaying) {
+    // NOTE: the music cannot outlive the audio it was loaded for. With SDL 3 under SDL 2's name,
+    // shutting audio down frees the converter the decoder feeds, and music kept across a reopen
+    // plays silence; so it is freed first and loaded from the file again.
+    Mix_FreeMusic(musicStream);
+    musicStream = nullptr;
     closeOutput();
     // Music that had already stopped (its file shrank) has nothing to come back to.
     if (!musicWasPlaying) return;
-    for (;;) {
+    do {
         std::this_thread::sleep_for(REOPEN_INTERVAL);
-        if (!openOutput(false)) continue;
-        if (playMusicFrom(resumeAt)) break;
+    } while (!openOutput(false));
+    musicStream = loadMusicFile();
+    if (musicStream == nullptr || !playMusicFrom(resumeAt)) {
+        // The file has gone or changed, and said so; silence stays.
         closeOutput();
+        return;
     }
     outputBack.store(true, std::memory_order_release);
 }
 
-// NOTE: SDL does not always say that the output has gone. Once a sound server dies, some SDLs go on
-// calling the mixer at the device's pace with nowhere for the sound to go, others stop calling it,
-// and some of either send no removal event and report the device as playing. What always tells is
-// a connection of our own to the server SDL plays through, which PulseAudio and PipeWire's
-// PulseAudio service both serve: it fails when the server goes. It is polled on the GLUT thread
-// and never waited on. Outputs with no server behind them (ALSA straight to the hardware) still
-// have SDL's removal event.
+// NOTE: SDL does not say that the output has gone on every version and server. Once a sound server
+// dies, some go on calling the mixer at the device's pace with nowhere for the sound to go, others
+// stop calling it; some send a removal event, others none or one for no device in particular, and
+// some report the device as playing. What tells on all of them is a connection of our own to the
+// server, which PulseAudio and PipeWire's PulseAudio service both serve: it fails when the server
+// goes. It is polled on the GLUT thread and never waited on.
 pa_mainloop* serverLoop = nullptr;
-pa_context* serverLink = nullptr;  // null: no server to watch
+pa_context* serverLink = nullptr;  // null: no server is watched
 bool serverLinkReady = false;      // it was connected, so a failure now means the server went
 
-// Watches the server behind the output just opened, if it has one. A server that cannot be reached
-// is no loss: SDL may play through one that does not speak the PulseAudio protocol.
+// Watches the sound server behind the output just opened, if it has one. A server that cannot be
+// reached is not a loss: SDL may play through one that does not speak the PulseAudio protocol.
 void watchSoundServer() {
     const char* driver = SDL_GetCurrentAudioDriver();
     if (driver == nullptr ||
@@ -140,49 +149,14 @@ bool soundServerGone() {
     return serverLinkReady;
 }
 
-// Whether SDL has removed our output; then `removedAtMs` is when, in SDL ticks.
-bool outputRemoved(Uint32& removedAtMs) {
-    SDL_Event events[8];
-    int count;
-    bool removed = false;
-    while ((count = SDL_PeepEvents(events, 8, SDL_GETEVENT, SDL_AUDIODEVICEADDED,
-                                   SDL_AUDIODEVICEREMOVED)) > 0) {
-        for (int i = 0; i < count; ++i) {
-            // Devices that were never opened are reported as device 0.
-            const SDL_AudioDeviceEvent& device = events[i].adevice;
-            if (device.type == SDL_AUDIODEVICEREMOVED && device.which != 0 && !device.iscapture) {
-                removed = true;
-                removedAtMs = device.timestamp;
-            }
-        }
-    }
-    return removed;
-}
-
-// When the output has gone: silence from now on, one line, and a thread that brings it back. When
-// that thread is done: one line more, and the server behind the new output is watched.
-void watchOutput() {
-    if (outputLost) {
-        if (outputBack.exchange(false, std::memory_order_acquire)) {
-            outputLost = false;
-            std::fprintf(stderr, "dancer: %s: back; music resumed\n", OUTPUT_NAME);
-            // What SDL said of the device that was lost is old news.
-            SDL_FlushEvents(SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED);
-            watchSoundServer();
-        }
-        return;
-    }
-    Uint32 lostAtMs = SDL_GetTicks();
-    const bool serverGone = soundServerGone();
-    if (!outputRemoved(lostAtMs) && !serverGone) return;
-
-    const char* driver = SDL_GetCurrentAudioDriver();
+// When the sound server has gone: silence from now on, one line, and a thread that brings it back.
+void noticeLoss() {
+    if (!soundServerGone()) return;
     char reason[128];
-    std::snprintf(reason, sizeof reason, "the %s device went away", driver ? driver : "audio");
+    std::snprintf(reason, sizeof reason, "the %s device went away", SDL_GetCurrentAudioDriver());
     reportNoMusic(OUTPUT_NAME, reason);
-    // The decoder may have run on since the loss, and the buffer the device held was never played.
-    const double lostSeconds = (SDL_GetTicks() - lostAtMs) / 1000.0;
-    const double resumeAt = Mix_GetMusicPosition(musicStream) - lostSeconds -
+    // Noticed within a tick of the loss; the buffer the device held then was never played.
+    const double resumeAt = Mix_GetMusicPosition(musicStream) -
                             static_cast<double>(OUTPUT_BUFFER_FRAMES) / OUTPUT_RATE;
     const bool wasPlaying = Mix_PlayingMusic() != 0;
     Mix_HookMusicFinished(nullptr);
@@ -190,12 +164,15 @@ void watchOutput() {
     // Nothing handed over from now on is heard.
     startTap(OUTPUT_RATE, OUTPUT_BUFFER_FRAMES);
     outputLost = true;
-    if (serverLink != nullptr) {
-        pa_context_disconnect(serverLink);
-        pa_context_unref(serverLink);
-        serverLink = nullptr;
-    }
     std::thread(closeAndReopenOutput, resumeAt > 0 ? resumeAt : 0.0, wasPlaying).detach();
+}
+
+// When that thread is done: one line more, and the server behind the new output is watched.
+void noticeReturn() {
+    if (!outputBack.exchange(false, std::memory_order_acquire)) return;
+    outputLost = false;
+    std::fprintf(stderr, "dancer: %s: back; music resumed\n", OUTPUT_NAME);
+    watchSoundServer();
 }
 }  // namespace
 
@@ -221,10 +198,13 @@ void startMusic() {
 }
 
 void fetchSpectrum() {
-    if (musicStream == nullptr) {
+    if (outputLost) {
+        noticeReturn();
+    } else if (musicStream != nullptr) {
+        noticeLoss();
+    } else {
         return;
     }
-    watchOutput();
     readHeardWindow(heardWindow, SPECTRUM_WINDOW);
     analyseSpectrum(heardWindow, spectrum);
 }
