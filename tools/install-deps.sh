@@ -22,7 +22,7 @@ test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3
   python3-pytest-xvfb lame mpg123 sox desktop-file-utils lintian appstream
   pulseaudio pulseaudio-utils pipewire wireplumber pipewire-pulse dbus-daemon $package_pkgs"
 demo_pkgs="python3 lame"
-fuzz_pkgs="clang libclang-rt-14-dev lame sox"
+fuzz_pkgs="clang libclang-rt-dev lame sox"
 # ffplay (ffmpeg) is what the whole program is compared with; valgrind's callgrind profiles, since
 # perf sees no hardware counters on this VM.
 bench_pkgs="ffmpeg valgrind"
