@@ -1,7 +1,6 @@
 """Runs the real dancer binary on the X server pytest-xvfb starts, in a scratch working directory
 anyone may enter, with SDL's dummy audio unless told otherwise. Every test ends the program and
-checks how: a sanitizer's report ends it with status 1 instead. Whatever a test starts is ended
-when it ends, however it ends."""
+checks how (a sanitizer's report ends it with status 1); whatever else it started ends with it."""
 import os
 import subprocess
 import tempfile

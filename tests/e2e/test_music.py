@@ -49,8 +49,7 @@ def test_music_reaches_the_device_sample_for_sample_and_loops(dancer, workdir, m
     assert start % 2 == 0 and heard[start:start + n] == played == heard[start + n:start + 2 * n]
 
 
-def test_music_file_truncated_while_playing_stops_with_one_line_and_ctrl_c_ends_it(
-        dancer, workdir, media):
+def test_file_truncated_while_playing_stops_with_a_line_and_ctrl_c_ends_it(dancer, workdir, media):
     shutil.copy(media / "track.mp3", f"{workdir}/1.mp3")
     d = dancer({"SDL_AUDIODRIVER": "disk", "SDL_DISKAUDIOFILE": f"{workdir}/out.raw"})
     os.truncate(f"{workdir}/1.mp3", 0)
@@ -83,11 +82,9 @@ def test_what_cannot_play_is_said_in_one_line_and_the_window_goes_on(dancer, wor
     make(workdir, media)
     nobody = {}
     if case == "unreadable" and os.geteuid() == 0:
-        nobody = {"command": ("setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"),
-                  "binary": "./dancer"}
-        # A home of its own, where Mesa may keep its shader cache.
-        home = f"{workdir}/home"
-        os.mkdir(home)
+        nobody = {"binary": "./dancer", "command": (
+            "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--")}
+        os.mkdir(home := f"{workdir}/home")  # where Mesa may keep its shader cache
         shutil.chown(home, "nobody")
         env = {"HOME": home}
     said = dancer(env, **nobody).quit()

@@ -1,9 +1,7 @@
-// What the program does with the bytes of its music file, as a libFuzzer target: they become ./1.mp3,
-// which loadMusicFile opens and loads and the mixer's decoders play. (Whatever they play, the tap
-// takes: the unit test feeds it the worst a decoder can produce.) The mixer's device is answered
-// here, not by SDL, and its callback called in place of SDL's audio thread, so decoding runs flat
-// out and always plays the same. Built with DANCER_REPLAY instead of libFuzzer, it replays the
-// files named on its command line.
+// The music file's bytes, as a libFuzzer target: they become ./1.mp3, which loadMusicFile opens and
+// loads and the mixer's decoders play. The mixer's device is answered here, not by SDL, and its
+// callback called in place of SDL's audio thread, so decoding runs flat out and always plays the
+// same. Built with DANCER_REPLAY, it replays the files named on its command line instead.
 #include <SDL.h>
 #include <SDL_mixer.h>
 #include <unistd.h>
