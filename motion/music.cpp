@@ -19,9 +19,9 @@
 float spectrum[SPECTRUM_SIZE] = {};
 
 namespace {
-// What plays: set once by startMusic, null when nothing could be started. Should the file stop
-// decoding later (it shrank while playing), or the output go away, it stays set and the spectrum
-// falls to the silence that is then heard.
+// What plays: set by startMusic, null when nothing could be started, and loaded anew when a lost
+// output comes back. Should the file stop decoding later (it shrank while playing), it stays set
+// and the spectrum falls to the silence that is then heard.
 Mix_Music* musicStream = nullptr;
 const char OUTPUT_NAME[] = "default audio output";
 constexpr int OUTPUT_RATE = 44100;

@@ -12,7 +12,7 @@ extern float spectrum[SPECTRUM_SIZE];
 void startMusic();
 // Fills `spectrum` from the SPECTRUM_WINDOW samples that end with the one being heard now. Leaves
 // it as it was when nothing plays. GLUT thread; allocates nothing while the output works.
-// When the output goes away it says so in one line, and from then on every 2 s tries to open the
-// default output again, off this thread; once it opens, the music goes on from where it was last
-// heard (from its start if the decoder cannot seek), with one line more.
+// When the sound server behind the output goes away it says so in one line, and from then on
+// every 2 s tries to open the default output again, off this thread; once it opens, the music goes
+// on from where it was last heard (from its start if the decoder cannot seek), with one line more.
 void fetchSpectrum();
