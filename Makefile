@@ -1,5 +1,5 @@
 # Two entry points: `make run` and `make test`. Each installs what is missing first, so both work on a
-# fresh Debian 12 machine (as root, or through sudo).
+# fresh Debian 12, 13 or testing machine (as root, or through sudo).
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
@@ -69,11 +69,11 @@ fuzz: deps-fuzz
 	  -artifact_prefix=$(CURDIR)/tests/fuzz/regressions/ \
 	  $(abspath $(FUZZ_DIR))/corpus $(abspath $(FUZZ_DIR))/seeds $(CURDIR)/tests/fuzz/regressions
 
-# The real binary dances to the demo track on a sound server of its own for SOAK_SECONDS while its
-# memory is watched; `make test` runs the same test with 3 s of it. The X server options are those
-# CMake gives the end-to-end tests.
+# The real binary dances on a sound server of its own, PulseAudio and then PipeWire, for SOAK_SECONDS
+# each while its memory is watched; `make test` runs the same test with 3 s of it. The X server
+# options are those CMake gives the end-to-end tests.
 soak: deps-test build
-	@DANCER_BIN=$(abspath $(BUILD_DIR))/dancer DANCER_SOURCE_DIR=$(CURDIR) \
+	@DANCER_BIN=$(abspath $(BUILD_DIR))/dancer \
 	  DANCER_SOAK_SECONDS=$(SOAK_SECONDS) /usr/bin/python3 -m pytest -q -p no:cacheprovider \
 	  -o xvfb_width=1280 -o xvfb_height=1024 -o xvfb_colordepth=24 -o xvfb_args=-noreset \
 	  tests/e2e/test_program.py -k sound_server
