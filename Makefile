@@ -21,10 +21,16 @@ DEPS_TARGETS := deps-run deps-test deps-package deps-demo deps-fuzz deps-bench
 $(DEPS_TARGETS): deps-%:
 	@tools/install-deps.sh $*
 
+# A tree configured for `make run` (or package, bench, ...) leaves the tests out, so it needs no test
+# tools; `make test` turns them on in whichever tree it finds.
+TESTS := $(if $(filter test,$(MAKECMDGOALS)),ON,OFF)
+
 $(BUILD_DIR)/CMakeCache.txt:
-	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DDANCER_TESTS=$(TESTS) >/dev/null
 
 build: deps-run $(BUILD_DIR)/CMakeCache.txt
+	@[ $(TESTS) = OFF ] || grep -q '^DANCER_TESTS:BOOL=ON$$' $(BUILD_DIR)/CMakeCache.txt || \
+	  cmake -S . -B $(BUILD_DIR) -DDANCER_TESTS=ON >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS) -- --no-print-directory --quiet
 
 $(SANITIZE_DIR)/CMakeCache.txt:
