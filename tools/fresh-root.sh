@@ -58,6 +58,9 @@ mount -t proc proc "$root/proc"
 mount -t sysfs sysfs "$root/sys"
 mount --rbind /dev "$root/dev"
 mount --make-rslave "$root/dev"
+# What a booted machine's login manager keeps: WirePlumber 0.4 (Debian 12) will not start without it.
+mkdir -p "$root/run/systemd/seats" "$root/run/systemd/sessions" "$root/run/systemd/users" \
+  "$root/run/systemd/machines"
 
 status=0
 chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" LANG=C.UTF-8 \
