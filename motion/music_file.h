@@ -1,5 +1,5 @@
-// motion/music_file.h: the music file as the mixer is shown it. Part of the audio wrapper, the only
-// code that speaks SDL: include it only where SDL_mixer is known.
+// motion/music_file.h: the music file as the mixer is shown it. With music.cpp it makes up the audio
+// wrapper, the only code that speaks SDL, so it names the mixer's types as the mixer's header does.
 #pragma once
 #include <SDL_mixer.h>
 
