@@ -75,7 +75,7 @@ bool openOutput(bool sayWhy) {
 }
 
 // Shutting SDL's audio down as well is what lets a new output reach a sound server that has
-// restarted: SDL keeps its connection to the server for as long as audio is up.
+// restarted: SDL 2.32 and SDL 3 keep their first connection to it for as long as audio is up.
 void closeOutput() {
     Mix_CloseAudio();
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
