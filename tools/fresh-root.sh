@@ -37,7 +37,9 @@ root=$(mktemp -d /var/tmp/dancer-root-"$release".XXXXXX)
 cleanup() {
   # Whatever the command left running in there (a server a test started) goes first.
   for proc in /proc/[0-9]*; do
-    [ "$(readlink "$proc/root" 2>/dev/null)" != "$root" ] || kill -9 "${proc#/proc/}" 2>/dev/null || true
+    if [ "$(readlink "$proc/root" 2>/dev/null)" = "$root" ]; then
+      kill -9 "${proc#/proc/}" 2>/dev/null || true
+    fi
   done
   # Deepest first, so that nothing mounted inside another mount holds it busy.
   grep -o " $root/[^ ]*" /proc/mounts | sort -r | while read -r point; do
