@@ -68,9 +68,9 @@ fuzz: deps-fuzz
 	  sox -n -r 22050 -c 1 tone.wav synth 0.3 sine 440 && lame --quiet tone.wav tone.mp3 && \
 	  sox tone.wav tone.flac && sox tone.wav tone.ogg
 	@printf 'leak:libdbus-1.so\nleak:libFLAC.so\n' > $(FUZZ_DIR)/lsan.supp
-	@LSAN_OPTIONS=suppressions=$(abspath $(FUZZ_DIR))/lsan.supp \
+	@cd $(FUZZ_DIR) && LSAN_OPTIONS=suppressions=$(abspath $(FUZZ_DIR))/lsan.supp \
 	  ASAN_OPTIONS=fast_unwind_on_malloc=0:allocator_may_return_null=1 \
-	  $(FUZZ_DIR)/music_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=32768 -timeout=10 \
+	  ./music_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=32768 -timeout=10 \
 	  -rss_limit_mb=4096 -malloc_limit_mb=4096 -use_value_profile=1 -print_final_stats=1 \
 	  -artifact_prefix=$(CURDIR)/tests/fuzz/regressions/ \
 	  $(abspath $(FUZZ_DIR))/corpus $(abspath $(FUZZ_DIR))/seeds $(CURDIR)/tests/fuzz/regressions

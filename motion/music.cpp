@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -58,16 +59,30 @@ void tapOutput(void*, Uint8* stream, int bytes) {
 bool outputLost = false;              // GLUT thread
 std::atomic<bool> outputBack{false};  // set by the reopening thread when the music plays again
 
-// Opens the default output; on failure says why if asked to.
-bool openOutput(bool sayWhy) {
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        if (sayWhy) reportNoMusic(OUTPUT_NAME, SDL_GetError());
+// Opens the default output. SDL plays through the PulseAudio protocol wherever a server speaks it
+// (PulseAudio and PipeWire's PulseAudio service both do): a stream there follows the server's
+// default output wherever it moves, also from the placeholder a restarted server offers before its
+// sound cards are back, where SDL 3's own PipeWire driver would stay. Only at start, with no such
+// server, may SDL choose another way to play, and only then is a failure said; after a loss, the
+// server that went is the one waited for. A user's SDL_AUDIODRIVER wins over both.
+bool openOutput(bool atStart) {
+    const char* chosen = std::getenv("SDL_AUDIODRIVER");
+    if (chosen == nullptr || *chosen == '\0') {
+        SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "pulseaudio", SDL_HINT_OVERRIDE);
+    }
+    bool ready = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    if (!ready && atStart) {
+        SDL_ResetHint(SDL_HINT_AUDIODRIVER);
+        ready = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    }
+    if (!ready) {
+        if (atStart) reportNoMusic(OUTPUT_NAME, SDL_GetError());
         return false;
     }
     // No changes allowed: SDL converts to whatever the hardware wants, and the tap always sees
     // stereo float at 44100 Hz in buffers of OUTPUT_BUFFER_FRAMES.
     if (Mix_OpenAudioDevice(OUTPUT_RATE, AUDIO_F32SYS, 2, OUTPUT_BUFFER_FRAMES, nullptr, 0) != 0) {
-        if (sayWhy) reportNoMusic(OUTPUT_NAME, Mix_GetError());
+        if (atStart) reportNoMusic(OUTPUT_NAME, Mix_GetError());
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return false;
     }

@@ -12,12 +12,23 @@ set -eu
 release=$1
 shift
 cache=${DANCER_ROOTS:-/var/cache/dancer-roots}
-mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 checkout=$(cd "$(dirname "$0")/.." && pwd)
 base=$cache/$release.tar
 started=$(date +%s)
 
+# The Debian archive this machine's apt uses for its own release, and its proxy if it has one: the
+# roots follow the machine's configuration (a local mirror, a proxy) and the project names no host.
+mirror_of_this_machine() {
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 2>/dev/null |
+    awk -v release="$codename" '$2 == release && $3 == "main" { print $1; exit }'
+}
+eval "$(apt-config shell http_proxy Acquire::http::Proxy)"
+[ -z "${http_proxy:-}" ] || export http_proxy
+
 if [ ! -f "$base" ]; then
+  mirror=${DEBIAN_MIRROR:-$(mirror_of_this_machine)}
+  [ -n "$mirror" ] || { echo "fresh-root: no Debian archive in apt's sources; set DEBIAN_MIRROR" >&2; exit 1; }
   command -v debootstrap >/dev/null ||
     { apt-get update -qq && apt-get install -y -qq --no-install-recommends debootstrap >/dev/null; }
   mkdir -p "$cache"
@@ -60,9 +71,7 @@ mount -t proc proc "$root/proc"
 mount -t sysfs sysfs "$root/sys"
 mount --rbind /dev "$root/dev"
 mount --make-rslave "$root/dev"
-# What a booted machine's login manager keeps: WirePlumber 0.4 (Debian 12) will not start without it.
-mkdir -p "$root/run/systemd/seats" "$root/run/systemd/sessions" "$root/run/systemd/users" \
-  "$root/run/systemd/machines"
+[ -z "${http_proxy:-}" ] || echo "Acquire::http::Proxy \"$http_proxy\";" >"$root/etc/apt/apt.conf.d/99dancer-proxy"
 
 status=0
 chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" LANG=C.UTF-8 \

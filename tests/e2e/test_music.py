@@ -2,9 +2,11 @@
 file), and every file or device that cannot play: one line on stderr, and the window goes on."""
 import array
 import os
+import pathlib
 import shutil
 import signal
 import subprocess
+import tempfile
 
 import pytest
 
@@ -12,19 +14,22 @@ from conftest import BIN, within
 
 
 @pytest.fixture(scope="module")
-def media(tmp_path_factory):
+def media():
     """1.5 s of two tones, fading out, as MP3 and as WAV with a long ID3 tag, FLAC and Ogg."""
-    path = tmp_path_factory.mktemp("media")
-    for command in (["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", "track.wav", "synth", "1.5",
-                     "sine", "220-880", "sine", "330", "vol", "0.5", "fade", "0.01", "1.5", "0.3"],
-                    ["lame", "-S", "--id3v2-only", "--ta", "A" * 65536, "track.wav", "track.mp3"],
-                    ["sox", "track.wav", "track.flac"], ["sox", "track.wav", "track.ogg"]):
-        subprocess.run(command, cwd=path, check=True)
-    mp3, wav = (path / "track.mp3").read_bytes(), (path / "track.wav").read_bytes()
-    tag = mp3[:10 + sum(byte << 7 * (3 - i) for i, byte in enumerate(mp3[6:10]))]
-    wav += b"id3 " + len(tag).to_bytes(4, "little") + tag + b"\0" * (len(tag) % 2)
-    (path / "tagged.wav").write_bytes(wav[:4] + (len(wav) - 8).to_bytes(4, "little") + wav[8:])
-    return path
+    with tempfile.TemporaryDirectory() as folder:
+        path = pathlib.Path(folder)
+        for command in (["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", "track.wav",
+                         "synth", "1.5", "sine", "220-880", "sine", "330", "vol", "0.5",
+                         "fade", "0.01", "1.5", "0.3"],
+                        ["lame", "-S", "--id3v2-only", "--ta", "A" * 65536, "track.wav",
+                         "track.mp3"],
+                        ["sox", "track.wav", "track.flac"], ["sox", "track.wav", "track.ogg"]):
+            subprocess.run(command, cwd=path, check=True)
+        mp3, wav = (path / "track.mp3").read_bytes(), (path / "track.wav").read_bytes()
+        tag = mp3[:10 + sum(byte << 7 * (3 - i) for i, byte in enumerate(mp3[6:10]))]
+        wav += b"id3 " + len(tag).to_bytes(4, "little") + tag + b"\0" * (len(tag) % 2)
+        (path / "tagged.wav").write_bytes(wav[:4] + (len(wav) - 8).to_bytes(4, "little") + wav[8:])
+        yield path
 
 
 @pytest.mark.parametrize("name", ["track.mp3", "tagged.wav", "track.flac", "track.ogg"])

@@ -1,13 +1,13 @@
-// The music file's bytes, as a libFuzzer target: they become ./1.mp3, which loadMusicFile opens and
-// loads and the mixer's decoders play. The mixer's device is answered here, not by SDL, and its
-// callback called in place of SDL's audio thread, so decoding runs flat out and always plays the
-// same. Built with DANCER_REPLAY, it replays the files named on its command line instead.
+// The music file's bytes, as a libFuzzer target: they become 1.mp3 in the working directory, which
+// loadMusicFile opens and loads and the mixer's decoders play. The mixer's device is answered here,
+// not by SDL, and its callback called in place of SDL's audio thread, so decoding runs flat out and
+// always plays the same. Built with DANCER_REPLAY, it replays the files named on its command line instead.
 #include <SDL.h>
 #include <SDL_mixer.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -27,9 +27,8 @@ extern "C" SDL_AudioDeviceID SDL_OpenAudioDevice(const char*, int, const SDL_Aud
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Held open for every input, in the program's format.
-    static char scratch[] = "/tmp/dancer-fuzz-XXXXXX";
-    static const bool ready = setenv("SDL_AUDIODRIVER", "dummy", 1) == 0 && mkdtemp(scratch) &&
-                              chdir(scratch) == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) == 0 &&
+    static const bool ready = setenv("SDL_AUDIODRIVER", "dummy", 1) == 0 &&
+                              SDL_InitSubSystem(SDL_INIT_AUDIO) == 0 &&
                               Mix_OpenAudioDevice(44100, AUDIO_F32SYS, 2, 1024, nullptr, 0) == 0;
     if (!ready) std::abort();
     std::ofstream("1.mp3", std::ios::binary).write(reinterpret_cast<const char*>(data), size);
@@ -52,6 +51,7 @@ int main(int argc, char** argv) {
         const std::vector<char> bytes{std::istreambuf_iterator<char>(file), {}};
         LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     }
+    std::remove("1.mp3");
     return argc > 1 ? 0 : 1;
 }
 #endif
