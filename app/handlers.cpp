@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "figure/figure.h"
+#include "motion/music.h"
 #include "overlay/overlay.h"
 #include "trackball/trackball.h"
 
@@ -63,4 +64,12 @@ void mouse(int button, int state, int x, int y) {
 void motion(int x, int y) {
     dragTo(x, y);
     glutPostRedisplay();
+}
+
+void special(int key, int, int) {
+    if (key == GLUT_KEY_RIGHT) {
+        skipTrack(1);
+    } else if (key == GLUT_KEY_LEFT) {
+        skipTrack(-1);
+    }
 }

@@ -13,3 +13,5 @@ void keyboard(unsigned char key, int x, int y);
 void mouse(int button, int state, int x, int y);
 // Pointer movement with a button held, window pixels.
 void motion(int x, int y);
+// Keys without a character: Right and Left arrows go to the next and previous track.
+void special(int key, int x, int y);

@@ -1,15 +1,23 @@
 #include <GL/glut.h>
 
+#include <cstdio>
+
+#include "app/command_line.h"
 #include "app/handlers.h"
 #include "app/scene.h"
 #include "app/x11_window.h"
 #include "motion/motion_driver.h"
+#include "motion/music.h"
 
 // Author's name, then: use the mouse with the left button held down to rotate the object.
 static const char WINDOW_TITLE[] =
     "Вирсель, используйте мышь с зажатой левой кнопкой для вращения объекта";
 
 int main(int argc, char** argv) {
+    // Answered before GLUT looks for a display, so that --help works without one.
+    const CommandLine command = readCommandLine(argc, argv, stdout, stderr);
+    if (command.exitStatus >= 0) return command.exitStatus;
+    chooseMusic(command.operands);
     glutInit(&argc, argv);
     glutInitWindowSize(800, 800);
     glutInitWindowPosition(100, 100);
@@ -22,6 +30,7 @@ int main(int argc, char** argv) {
     glutReshapeFunc(reshape);
     glutMouseFunc(mouse);
     glutMotionFunc(motion);
+    glutSpecialFunc(special);
     glutTimerFunc(20, tick, 0);
     glutMainLoop();
     return 0;

@@ -128,6 +128,16 @@ AudioFormat sniffAudioFormat(const unsigned char* bytes, std::size_t count) {
     return AudioFormat::Mp3;
 }
 
+bool looksLikeMusic(const unsigned char* bytes, std::size_t count) {
+    if (sniffAudioFormat(bytes, count) != AudioFormat::Mp3 || startsWith(bytes, count, 0, "ID3")) {
+        return true;
+    }
+    // Eleven set bits, then a version other than the reserved 01 and a layer other than 00 (which
+    // is how an AAC stream's sync reads).
+    return count >= 2 && bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0 &&
+           (bytes[1] & 0x18) != 0x08 && (bytes[1] & 0x06) != 0;
+}
+
 DecoderView viewForDecoder(AudioFormat format, ReadBytesAt read, void* file) {
     DecoderView view{};
     switch (format) {

@@ -13,6 +13,9 @@ constexpr std::size_t SNIFF_BYTES = 12;
 // else is tried as MP3: there is no answer that hands the bytes to a tracker or MIDI decoder, which
 // would read a device file without end.
 AudioFormat sniffAudioFormat(const unsigned char* bytes, std::size_t count);
+// Whether the first bytes are one of those four for sure, not only tried as MP3: how music is told
+// from covers and notes in a folder. An MPEG frame sync must name a version and a layer.
+bool looksLikeMusic(const unsigned char* bytes, std::size_t count);
 
 // Reads up to `count` bytes at byte `offset` of a file into `into`; returns how many it read (0 at
 // the end or on an error).

@@ -9,21 +9,31 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "motion/audio_tap.h"
 #include "motion/music_file.h"
+#include "motion/playlist.h"
 
 float spectrum[SPECTRUM_SIZE] = {};
 
 namespace {
-// What plays: set by startMusic, null when nothing could be started, and loaded anew when a lost
-// output comes back. Should the file stop decoding later (it shrank while playing), it stays set
-// and the spectrum falls to the silence that is then heard.
+// The tracks that play in turn, and the music loaded from the one playing. At start the GLUT thread
+// sets them; from then on they change only under the mixer's lock: in the hook that runs when a
+// track ends (on the audio thread), or on another thread while that hook is taken away. A track
+// that cannot play when its turn comes is taken out. Should the one left stop decoding (its file
+// shrank while playing), it stays, and the spectrum falls to the silence that is then heard.
+std::vector<std::string> tracks{MUSIC_FILE};
+std::size_t currentTrack = 0;
 Mix_Music* musicStream = nullptr;
+bool musicStarted = false;  // GLUT thread: the output opened and music played
+
 const char OUTPUT_NAME[] = "default audio output";
 constexpr int OUTPUT_RATE = 44100;
 constexpr int OUTPUT_BUFFER_FRAMES = 1024;
@@ -36,14 +46,52 @@ float heardWindow[SPECTRUM_WINDOW];
 void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 void ignoreSdlLog(void*, int, SDL_LogPriority, const char*) {}
 
-// Audio thread, when the mixer stops the music. Playing loops forever, so this only happens when
-// the decoder runs dry: the file has shrunk or changed under it.
-void reportMusicStopped() {
-    const char* decoderError = Mix_GetError();
-    char reason[512];
-    std::snprintf(reason, sizeof reason, "playback stopped (%s)",
-                  *decoderError != '\0' ? decoderError : "the decoder gave no more audio");
-    reportNoMusic(MUSIC_FILE, reason);
+// Starts `music` at `seconds` into it, or from its start where the decoder cannot seek. A track
+// alone loops inside the decoder, without a gap; in a list each plays once.
+bool startPlaying(Mix_Music* music, double seconds) {
+    const int loops = tracks.size() == 1 ? -1 : 1;
+    return (seconds > 0 && Mix_FadeInMusicPos(music, loops, 0, seconds) == 0) ||
+           Mix_PlayMusic(music, loops) == 0;
+}
+
+// Plays the track `step` places from the current one (0: the current one) from `seconds` into it,
+// passing over in the same direction every one that cannot play, each with its line. False when
+// none is left.
+bool playTrack(int step, double seconds) {
+    while (!tracks.empty()) {
+        currentTrack = (currentTrack + tracks.size() + step) % tracks.size();
+        std::string whyNot;
+        Mix_Music* music = loadMusicFile(tracks[currentTrack].c_str(), whyNot);
+        if (music != nullptr && startPlaying(music, seconds)) {
+            Mix_FreeMusic(musicStream);
+            musicStream = music;
+            return true;
+        }
+        if (music != nullptr) {
+            whyNot = Mix_GetError();
+            Mix_FreeMusic(music);
+        }
+        reportUnplayable(tracks[currentTrack].c_str(), whyNot.c_str(), tracks.size() > 1);
+        tracks.erase(tracks.begin() + static_cast<std::ptrdiff_t>(currentTrack));
+        // Forwards, the next one now stands where this one stood.
+        step = step > 0 ? 0 : step;
+        seconds = 0;
+    }
+    return false;
+}
+
+// The mixer's hook when a track ends: on the audio thread, which is where the next one starts, so
+// that it follows within the device buffer the last one ended in. A track alone loops forever, so
+// its end means the decoder ran dry: the file has shrunk or changed under it.
+void onTrackEnd() {
+    if (tracks.size() > 1) {
+        playTrack(1, 0);
+        return;
+    }
+    const std::string decoderError = Mix_GetError();
+    const std::string reason = "playback stopped (" +
+        (decoderError.empty() ? "the decoder gave no more audio" : decoderError) + ")";
+    reportUnplayable(tracks[currentTrack].c_str(), reason.c_str(), false);
 }
 
 // Post-mix callback, on the audio thread: the output exactly as the device receives it.
@@ -76,13 +124,13 @@ bool openOutput(bool atStart) {
         ready = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
     }
     if (!ready) {
-        if (atStart) reportNoMusic(OUTPUT_NAME, SDL_GetError());
+        if (atStart) reportUnplayable(OUTPUT_NAME, SDL_GetError(), false);
         return false;
     }
     // No changes allowed: SDL converts to whatever the hardware wants, and the tap always sees
     // stereo float at 44100 Hz in buffers of OUTPUT_BUFFER_FRAMES.
     if (Mix_OpenAudioDevice(OUTPUT_RATE, AUDIO_F32SYS, 2, OUTPUT_BUFFER_FRAMES, nullptr, 0) != 0) {
-        if (atStart) reportNoMusic(OUTPUT_NAME, Mix_GetError());
+        if (atStart) reportUnplayable(OUTPUT_NAME, Mix_GetError(), false);
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return false;
     }
@@ -96,12 +144,11 @@ void closeOutput() {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
-// Starts the music at `seconds` into the track, or from its start where the decoder cannot seek.
-bool playMusicFrom(double seconds) {
+// Hands the mixed output to the tap and the end of each track to onTrackEnd, then plays.
+bool startTracks(double seconds) {
     Mix_SetPostMix(tapOutput, nullptr);
-    Mix_HookMusicFinished(reportMusicStopped);
-    return (seconds > 0 && Mix_FadeInMusicPos(musicStream, -1, 0, seconds) == 0) ||
-           Mix_PlayMusic(musicStream, -1) == 0;
+    Mix_HookMusicFinished(onTrackEnd);
+    return playTrack(0, seconds);
 }
 
 void closeAndReopenOutput(double resumeAt, bool musicWasPlaying) {
@@ -116,9 +163,8 @@ void closeAndReopenOutput(double resumeAt, bool musicWasPlaying) {
     do {
         std::this_thread::sleep_for(REOPEN_INTERVAL);
     } while (!openOutput(false));
-    musicStream = loadMusicFile();
-    if (musicStream == nullptr || !playMusicFrom(resumeAt)) {
-        // The file has gone or changed, and said so; silence stays.
+    if (!startTracks(resumeAt)) {
+        // The files have gone or changed, and said so; silence stays.
         closeOutput();
         return;
     }
@@ -167,14 +213,15 @@ bool soundServerGone() {
 // When the sound server has gone: silence from now on, one line, and a thread that brings it back.
 void noticeLoss() {
     if (!soundServerGone()) return;
-    char reason[128];
-    std::snprintf(reason, sizeof reason, "the %s device went away", SDL_GetCurrentAudioDriver());
-    reportNoMusic(OUTPUT_NAME, reason);
+    const std::string reason =
+        std::string("the ") + SDL_GetCurrentAudioDriver() + " device went away";
+    reportUnplayable(OUTPUT_NAME, reason.c_str(), false);
+    // With the hook away, the track and its music stay as they are.
+    Mix_HookMusicFinished(nullptr);
     // Noticed within a tick of the loss; the buffer the device held then was never played.
     const double resumeAt = Mix_GetMusicPosition(musicStream) -
                             static_cast<double>(OUTPUT_BUFFER_FRAMES) / OUTPUT_RATE;
     const bool wasPlaying = Mix_PlayingMusic() != 0;
-    Mix_HookMusicFinished(nullptr);
     Mix_SetPostMix(nullptr, nullptr);
     // Nothing handed over from now on is heard.
     startTap(OUTPUT_RATE, OUTPUT_BUFFER_FRAMES);
@@ -191,31 +238,40 @@ void noticeReturn() {
 }
 }  // namespace
 
+void chooseMusic(std::vector<std::string> operands) {
+    tracks = listTracks(operands);
+}
+
 void startMusic() {
     // Otherwise SDL takes SIGINT and SIGTERM for itself and the program no longer stops on them.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     snd_lib_error_set_handler(ignoreAlsaMessage);
     SDL_LogSetOutputFunction(ignoreSdlLog, nullptr);
-    if (!openOutput(true)) return;
-    musicStream = loadMusicFile();
-    if (musicStream != nullptr) {
-        startTap(OUTPUT_RATE, OUTPUT_BUFFER_FRAMES);
-        if (playMusicFrom(0)) {
-            watchSoundServer();
-            return;
-        }
-        reportNoMusic(MUSIC_FILE, Mix_GetError());
-        Mix_FreeMusic(musicStream);
-        musicStream = nullptr;
+    if (tracks.empty() || !openOutput(true)) return;
+    startTap(OUTPUT_RATE, OUTPUT_BUFFER_FRAMES);
+    musicStarted = startTracks(0);
+    if (musicStarted) {
+        watchSoundServer();
+        return;
     }
     // Nothing to play: give the device back rather than feed it silence for the whole run.
+    Mix_HookMusicFinished(nullptr);
+    Mix_SetPostMix(nullptr, nullptr);
     closeOutput();
+}
+
+void skipTrack(int step) {
+    if (!musicStarted || outputLost) return;
+    // With the hook away the audio thread changes no track, and this thread may.
+    Mix_HookMusicFinished(nullptr);
+    if (tracks.size() > 1) playTrack(step, 0);
+    Mix_HookMusicFinished(onTrackEnd);
 }
 
 void fetchSpectrum() {
     if (outputLost) {
         noticeReturn();
-    } else if (musicStream != nullptr) {
+    } else if (musicStarted) {
         noticeLoss();
     } else {
         return;

@@ -1,15 +1,25 @@
 // motion/music.h: the looping music and the spectrum of what is being heard.
 #pragma once
+#include <string>
+#include <vector>
+
 #include "motion/spectrum.h"
 
 // The spectrum of the latest fetch, SPECTRUM_SIZE amplitudes (a full-scale sine centred on a bin
 // reads 1.0 there). All zero until a fetch finds music; always finite.
 extern float spectrum[SPECTRUM_SIZE];
 
-// Opens the default audio output and plays "1.mp3" from the working directory, looping forever.
-// If the output, the file or its decoding fails, writes one line to stderr saying which and why
-// and the program runs on without sound. Call once, from the GLUT thread.
+// The files and folders to play, as the command line names them; none: "1.mp3" in the working
+// directory. Lists the folders now. Before startMusic.
+void chooseMusic(std::vector<std::string> operands);
+// Opens the default audio output and plays the tracks in turn, the list over and over (one track
+// loops without a gap). A track that cannot play when its turn comes says why in one line on
+// stderr and is passed over; if the output fails, or no track can play, the program runs on
+// without sound. Call once, from the GLUT thread.
 void startMusic();
+// The track `step` (1 or -1) places on from the one playing, wrapping round; nothing while one
+// track plays or the output is lost. GLUT thread.
+void skipTrack(int step);
 // Fills `spectrum` from the SPECTRUM_WINDOW samples that end with the one being heard now. Leaves
 // it as it was when nothing plays. GLUT thread; allocates nothing while the output works.
 // When the sound server behind the output goes away it says so in one line, and from then on

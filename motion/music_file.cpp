@@ -10,16 +10,10 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "motion/audio_format.h"
-
-const char MUSIC_FILE[] = "1.mp3";
-
-void reportNoMusic(const char* what, const char* reason) {
-    std::fprintf(stderr, "dancer: %s: %s; running without music\n", what, reason);
-}
 
 namespace {
 const char* describeFileType(mode_t mode) {
@@ -140,36 +134,32 @@ Decoder decoderFor(AudioFormat format) {
     return {MUS_MP3, "MP3"};
 }
 
-void reportUnplayable(const Decoder& decoder, const char* why) {
-    char reason[512];
-    std::snprintf(reason, sizeof reason, "not playable as %s (%s)", decoder.name, why);
-    reportNoMusic(MUSIC_FILE, reason);
+std::string unplayable(const Decoder& decoder, const char* why) {
+    return std::string("not playable as ") + decoder.name + " (" + why + ")";
 }
 }  // namespace
 
-Mix_Music* loadMusicFile() {
+Mix_Music* loadMusicFile(const char* path, std::string& whyNot) {
     // Without O_NONBLOCK a FIFO would block here until a writer came along.
-    int fd = open(MUSIC_FILE, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        reportNoMusic(MUSIC_FILE, std::strerror(errno));
+        whyNot = std::strerror(errno);
         return nullptr;
     }
     // Asked of the open descriptor, so the file cannot be swapped between the check and the read.
     struct stat info;
-    if (fstat(fd, &info) != 0) {
-        reportNoMusic(MUSIC_FILE, std::strerror(errno));
-        close(fd);
-        return nullptr;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        reportNoMusic(MUSIC_FILE, describeFileType(info.st_mode));
-        close(fd);
-        return nullptr;
-    }
     unsigned char head[SNIFF_BYTES];
-    const ssize_t headLength = pread(fd, head, sizeof head, 0);
-    if (headLength <= 0) {
-        reportNoMusic(MUSIC_FILE, headLength == 0 ? "empty file" : std::strerror(errno));
+    ssize_t headLength = 0;
+    const char* problem = nullptr;
+    if (fstat(fd, &info) != 0) {
+        problem = std::strerror(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        problem = describeFileType(info.st_mode);
+    } else if ((headLength = pread(fd, head, sizeof head, 0)) <= 0) {
+        problem = headLength == 0 ? "empty file" : std::strerror(errno);
+    }
+    if (problem != nullptr) {
+        whyNot = problem;
         close(fd);
         return nullptr;
     }
@@ -177,19 +167,19 @@ Mix_Music* loadMusicFile() {
     const Decoder decoder = decoderFor(format);
     const DecoderView view = viewForDecoder(format, readMusicFileAt, &fd);
     if (view.problem != nullptr) {
-        reportUnplayable(decoder, view.problem);
+        whyNot = unplayable(decoder, view.problem);
         close(fd);
         return nullptr;
     }
     SDL_RWops* source = openView(fd, view);
     if (source == nullptr) {
-        reportNoMusic(MUSIC_FILE, SDL_GetError());
+        whyNot = SDL_GetError();
         return nullptr;
     }
     // The type is given, so the mixer never guesses and never reaches its tracker or MIDI
     // decoders. It closes the source whether or not the load succeeds.
     Mix_Music* music = Mix_LoadMUSType_RW(source, decoder.type, SDL_TRUE);
-    if (music == nullptr) reportUnplayable(decoder, Mix_GetError());
+    if (music == nullptr) whyNot = unplayable(decoder, Mix_GetError());
     return music;
 }
 

@@ -3,13 +3,9 @@
 #pragma once
 #include <SDL_mixer.h>
 
-// The music file, a relative path: looked up in the working directory.
-extern const char MUSIC_FILE[];
+#include <string>
 
-// The one line a failure earns: "dancer: WHAT: REASON; running without music" on stderr.
-void reportNoMusic(const char* what, const char* reason);
-
-// Opens MUSIC_FILE as a regular file and loads it with the decoder its first bytes call for,
-// through a view that hides its tags. Returns null after reporting why not. Any thread; the mixer
-// then reads the file on its own thread, where the view allocates nothing.
-Mix_Music* loadMusicFile();
+// Opens `path` as a regular file and loads it with the decoder its first bytes call for, through a
+// view that hides its tags. Returns null with why not in `whyNot`. Any thread; the mixer then
+// reads the file on its own thread, where the view allocates nothing.
+Mix_Music* loadMusicFile(const char* path, std::string& whyNot);

@@ -52,9 +52,9 @@ def lit(rgb, width, box):
 
 
 class Dancer:
-    def __init__(self, workdir, env=None, command=(), binary=BIN):
+    def __init__(self, workdir, env=None, command=(), binary=BIN, args=()):
         self.err = tempfile.TemporaryFile()
-        self.proc = start([*command, binary], cwd=workdir, stderr=self.err, env={
+        self.proc = start([*command, binary, *args], cwd=workdir, stderr=self.err, env={
             **os.environ, "SDL_AUDIODRIVER": "dummy", **(env or {})})
         self.window = within(15, lambda: self.proc.poll() is None and xdotool(
             "search", "--onlyvisible", "--class", "dancer").split(), self.stderr)[0]

@@ -10,7 +10,7 @@ import tempfile
 
 import pytest
 
-from conftest import BIN, within
+from conftest import BIN, within, xdotool
 
 
 @pytest.fixture(scope="module")
@@ -23,7 +23,13 @@ def media():
                          "fade", "0.01", "1.5", "0.3"],
                         ["lame", "-S", "--id3v2-only", "--ta", "A" * 65536, "track.wav",
                          "track.mp3"],
-                        ["sox", "track.wav", "track.flac"], ["sox", "track.wav", "track.ogg"]):
+                        ["sox", "track.wav", "track.flac"], ["sox", "track.wav", "track.ogg"],
+                        # Two more, each starting at its tone's peak, for lists of tracks.
+                        ["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", "one.wav",
+                         "synth", "1.2", "sine", "300", "0", "25", "vol", "0.5"],
+                        ["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", "two.flac",
+                         "synth", "0.8", "sine", "500", "0", "25", "vol", "0.4"],
+                        ["sox", "two.flac", "three.wav", "pitch", "500"]):
             subprocess.run(command, cwd=path, check=True)
         mp3, wav = (path / "track.mp3").read_bytes(), (path / "track.wav").read_bytes()
         tag = mp3[:10 + sum(byte << 7 * (3 - i) for i, byte in enumerate(mp3[6:10]))]
@@ -52,6 +58,62 @@ def test_music_reaches_the_device_sample_for_sample_and_loops(dancer, workdir, m
     start -= next(i for i, v in enumerate(played) if v)
     n = len(played)
     assert start % 2 == 0 and heard[start:start + n] == played == heard[start + n:start + 2 * n]
+
+
+def decoded(path):
+    return list(array.array("h", subprocess.run(["sox", path, "-t", "raw", "-"],
+                                                capture_output=True, check=True).stdout))
+
+
+def played(out, tracks):
+    """What reached the device: each track heard, as (name, samples of it from its start, where
+    it began), silence between them passed over."""
+    heard = [round(v * 32768) for v in array.array("f", open(out, "rb").read())]
+    found, at = [], 0
+    while (at := next((i for i in range(at, len(heard)) if heard[i]), None)) is not None:
+        name = next(name for name, samples in tracks.items() if heard[at:at + 64] == samples[:64])
+        length = next((i for i, (h, t) in enumerate(zip(heard[at:], tracks[name])) if h != t),
+                      min(len(tracks[name]), len(heard) - at))
+        found.append((name, length, at))
+        at += length
+    return found
+
+
+def test_files_and_folders_play_in_order_and_loop_with_no_more_than_a_buffer_between(
+        dancer, workdir, media):
+    os.mkdir(album := f"{workdir}/album")
+    shutil.copy(media / "one.wav", f"{album}/2 one.wav")
+    shutil.copy(media / "two.flac", f"{album}/10 two.flac")
+    open(f"{album}/cover.jpg", "w").write("not music")
+    out = f"{workdir}/out.raw"
+    d = dancer({"SDL_AUDIODRIVER": "disk", "SDL_DISKAUDIOFILE": out, "SDL_DISKAUDIODELAY": "5"},
+               args=("album", "gone.mp3"))
+    within(20, lambda: os.path.getsize(out) > 4.5 * 44100 * 8, lambda: "too little played")
+    assert d.quit() == "dancer: gone.mp3: No such file or directory; skipped\n"
+    tracks = {"one": decoded(media / "one.wav"), "two": decoded(media / "two.flac")}
+    heard = played(out, tracks)
+    assert [(name, n) for name, n, _ in heard[:4]] == [(name, len(tracks[name])) for name in
+                                                       ("one", "two", "one", "two")]
+    # Each starts with the device buffer (1024 frames) after the one the last ended in.
+    assert all(at % 2048 == 0 and at - 2048 < end[2] + end[1] <= at
+               for end, (_, _, at) in zip(heard, heard[1:4]))
+
+
+def test_right_and_left_arrows_go_to_the_next_and_previous_track_at_once(dancer, workdir, media):
+    out = f"{workdir}/out.raw"
+    names = ("one.wav", "two.flac", "three.wav")
+    d = dancer({"SDL_AUDIODRIVER": "disk", "SDL_DISKAUDIOFILE": out},
+               args=[media / name for name in names])
+    within(5, lambda: os.path.getsize(out) > 0.3 * 44100 * 8, lambda: "nothing played")
+    xdotool("mousemove", "--window", d.window, 400, 400, "key", "Right", "sleep", 0.3, "key",
+            "Left", "sleep", 0.3)
+    assert d.quit() == ""
+    tracks = {name: decoded(media / name) for name in names}
+    heard = played(out, tracks)
+    assert [name for name, _, _ in heard[:3]] == ["one.wav", "two.flac", "one.wav"]
+    assert heard[0][1] < len(tracks["one.wav"]) and heard[1][1] < len(tracks["two.flac"])
+    # Cut short where a device buffer ends, and the other track from its start in the next.
+    assert all(at == end[2] + end[1] for end, (_, _, at) in zip(heard, heard[1:3]))
 
 
 def test_file_truncated_while_playing_stops_with_a_line_and_ctrl_c_ends_it(dancer, workdir, media):

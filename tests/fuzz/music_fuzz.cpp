@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "motion/music_file.h"
@@ -32,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                               Mix_OpenAudioDevice(44100, AUDIO_F32SYS, 2, 1024, nullptr, 0) == 0;
     if (!ready) std::abort();
     std::ofstream("1.mp3", std::ios::binary).write(reinterpret_cast<const char*>(data), size);
-    Mix_Music* music = loadMusicFile();
+    std::string whyNot;
+    Mix_Music* music = loadMusicFile("1.mp3", whyNot);
     if (music == nullptr) return 0;
     Mix_PlayMusic(music, -1);
     // About a second, long enough for a short input to end and loop.

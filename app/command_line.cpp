@@ -1,0 +1,67 @@
+#include "app/command_line.h"
+
+#include <cstddef>
+#include <cstring>
+#include <iterator>
+
+namespace {
+const char USAGE[] = R"(Usage: dancer [OPTION]... [FILE|FOLDER]...
+A jointed figure dances to music in an 800x800 window.
+
+With no FILE or FOLDER, dancer plays 1.mp3 from the working directory, over and
+over. Files play in the order given, and the list starts again after the last;
+a folder plays the music files directly inside it, in name order. MP3, Ogg
+Vorbis, FLAC and WAV are played, whatever the files are named.
+
+      --help       display this help and exit
+      --version    output version information and exit
+
+GLUT's own options are taken too: -display DISPLAY, -geometry WxH+X+Y, -iconic,
+-direct, -indirect, -gldebug and -sync.
+
+In the window:
+  drag with the left button    turn the figure
+  Right, Left                  the next or previous track
+  q, Q, Esc                    quit
+)";
+
+// GLUT takes these out of the command line itself; the first two take a value.
+const char* const GLUT_OPTIONS[] = {"-display", "-geometry", "-direct", "-indirect",
+                                    "-iconic",  "-gldebug",  "-sync"};
+
+// How many arguments a GLUT option spans; 0 for anything else.
+int glutOptionLength(const char* argument) {
+    for (std::size_t option = 0; option < std::size(GLUT_OPTIONS); ++option) {
+        if (std::strcmp(argument, GLUT_OPTIONS[option]) == 0) return option < 2 ? 2 : 1;
+    }
+    return 0;
+}
+}  // namespace
+
+CommandLine readCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+    CommandLine command;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (optionsEnded || argument[0] != '-' || argument[1] == '\0') {
+            command.operands.emplace_back(argument);
+        } else if (std::strcmp(argument, "--") == 0) {
+            optionsEnded = true;
+        } else if (std::strcmp(argument, "--help") == 0) {
+            std::fputs(USAGE, out);
+            command.exitStatus = 0;
+            return command;
+        } else if (std::strcmp(argument, "--version") == 0) {
+            std::fputs("dancer " DANCER_VERSION "\n", out);
+            command.exitStatus = 0;
+            return command;
+        } else if (const int length = glutOptionLength(argument); length > 0) {
+            i += length - 1;
+        } else {
+            std::fprintf(err, "dancer: unknown option '%s'; see 'dancer --help'\n", argument);
+            command.exitStatus = 2;
+            return command;
+        }
+    }
+    return command;
+}

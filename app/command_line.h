@@ -1,0 +1,15 @@
+// app/command_line.h: the program's own part of the command line, beside the options GLUT takes.
+#pragma once
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct CommandLine {
+    std::vector<std::string> operands;  // music files and folders, as given
+    int exitStatus = -1;                // 0 or 2 once answered without a window; -1: run
+};
+
+// Reads the arguments as GLUT leaves them to the program: its options, and the values that
+// follow -display and -geometry, are passed over; after "--" everything is an operand. --help and
+// --version are answered on `out` (status 0), an unknown option in one line on `err` (status 2).
+CommandLine readCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err);
