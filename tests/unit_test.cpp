@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/handlers.h"
 #include "figure/figure.h"
 #include "motion/audio_tap.h"
@@ -217,6 +219,13 @@ TEST(Trackball, DragsTurnAboutTheViewersAxesAndAFlickSpinsUntilAClick) {
     ++nowMs;
     mouse(GLUT_LEFT_BUTTON, GLUT_UP, 0, 0);
     EXPECT_TRUE(idle == nullptr && frame() == frame());
+}
+TEST(CommandLine, GlutsOptionsAndTheirValuesAreNoOperandsNorIsAnythingAfterADoubleDash) {
+    const char* const argv[] = {"dancer", "-display", ":1", "a.mp3", "-sync", "-",
+                                "--",     "-geometry", "--help"};
+    const CommandLine command = readCommandLine(9, argv, nullptr, nullptr);
+    EXPECT_EQ(command.exitStatus, -1);
+    EXPECT_EQ(command.operands, (std::vector<std::string>{"a.mp3", "-", "-geometry", "--help"}));
 }
 }  // namespace
 

@@ -15,11 +15,12 @@ run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-
 package_pkgs="dpkg-dev file"
 # lame, mpg123 and sox (with its MP3 format) make and decode the tests' music; lame alone remakes the
 # demo track. lintian (which reads the manual page with man-db) and appstream check the package and
-# its metadata as a distribution would. PulseAudio and PipeWire (with its session manager, its PulseAudio service and a
+# its metadata as a distribution would, and gio (libglib2.0-bin) starts the menu entry as a desktop
+# does. PulseAudio and PipeWire (with its session manager, its PulseAudio service and a
 # session bus for them) are the sound servers a test crashes and starts again under the running
 # program.
 test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
-  python3-pytest-xvfb lame mpg123 sox libsox-fmt-mp3 desktop-file-utils lintian appstream
+  python3-pytest-xvfb lame mpg123 sox libsox-fmt-mp3 desktop-file-utils libglib2.0-bin lintian appstream
   pulseaudio pulseaudio-utils pipewire wireplumber pipewire-pulse dbus-daemon $package_pkgs"
 demo_pkgs="python3 lame"
 fuzz_pkgs="clang libclang-rt-dev lame sox"

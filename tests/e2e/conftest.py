@@ -56,7 +56,8 @@ class Dancer:
         self.err = tempfile.TemporaryFile()
         self.proc = start([*command, binary, *args], cwd=workdir, stderr=self.err, env={
             **os.environ, "SDL_AUDIODRIVER": "dummy", **(env or {})})
-        self.window = within(15, lambda: self.proc.poll() is None and xdotool(
+        # A launcher such as gio may have ended by then, having started the program.
+        self.window = within(15, lambda: self.proc.poll() in (None, 0) and xdotool(
             "search", "--onlyvisible", "--class", "dancer").split(), self.stderr)[0]
         within(15, lambda: self.shot()[0].strip(b"\0"), lambda: "no frame drawn")
 

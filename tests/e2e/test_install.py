@@ -4,6 +4,8 @@ import os
 import pathlib
 import subprocess
 
+from conftest import within
+
 BUILD = os.environ["DANCER_BUILD_DIR"]
 APP = "org.example.dancer"
 FILES = {"games/dancer", "share/dancer/1.mp3", f"share/applications/{APP}.desktop",
@@ -18,6 +20,19 @@ def run(*command, env=None):
     return result.stdout + result.stderr
 
 
+def running(program):
+    """The command lines of the processes that run `program`."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            words = open(f"/proc/{pid}/cmdline").read().split("\0")[:-1]
+        except OSError:  # ended meanwhile
+            continue
+        if words[:1] == [program]:
+            found.append(words)
+    return found
+
+
 def test_install_validates_starts_from_the_menu_and_packages_clean_and_hardened(dancer, workdir):
     tmp_path = pathlib.Path(workdir)
     run("cmake", "--install", BUILD, "--prefix", usr := tmp_path / "usr")
@@ -28,16 +43,27 @@ def test_install_validates_starts_from_the_menu_and_packages_clean_and_hardened(
         "--override=unknown-tag=pedantic")  # AppStream 0.16 predates the <developer> tag
     # The entry names the prefix given when installing, not the one the build was configured with.
     entry = dict(line.strip().split("=", 1) for line in open(entry_file) if "=" in line)
-    assert (entry["Exec"], entry["Path"]) == (f"{usr}/games/dancer", f"{usr}/share/dancer")
+    program = f"{usr}/games/dancer"
+    assert (entry["Exec"], entry["Path"]) == (f"{program} %F", f"{usr}/share/dancer")
     assert entry["Icon"] == "dancer" and entry["StartupWMClass"] == "Dancer"
-    assert dancer(cwd=entry["Path"], binary=entry["Exec"]).quit("Q") == ""
+    # Once a distribution's trigger has indexed the entry, a file manager offers it for music
+    # files. Started as a desktop starts it: from the menu it plays the demo track where the
+    # entry's Path is, and "Open With" hands it the file.
+    run("update-desktop-database", entry_file.parent)
+    offers = run("gio", "mime", "audio/flac", env={**os.environ, "XDG_DATA_DIRS": usr / "share"})
+    assert f"Registered applications:\n\t{APP}.desktop\n" in offers
+    for files in ([], [f"{usr}/share/dancer/1.mp3"]):
+        d = dancer(command=("gio", "launch"), binary=entry_file, args=files)
+        assert running(program) == [[program, *files]]
+        assert d.quit("Q") == ""
+        within(5, lambda: not running(program), lambda: "it goes on")
     # The package: lintian-clean, the same files under /usr. Unless built with sanitizers, it is
     # hardened as Debian builds its own: lintian asks for nothing more, and functions guard stacks.
     run("cpack", "--config", f"{BUILD}/CPackConfig.cmake", "-B", tmp_path / "package")
     [deb] = (tmp_path / "package").glob("*.deb")
     lintian = run("lintian", "-I", "--fail-on", "error,warning", deb,
                   env={**os.environ, "TMPDIR": workdir})  # where it leaves its scratch files
-    elf = run("readelf", "--wide", "--dynamic", "--dyn-syms", entry["Exec"])
+    elf = run("readelf", "--wide", "--dynamic", "--dyn-syms", program)
     assert "libasan" in elf or ("__stack_chk_fail" in elf and "hardening" not in lintian)
     listing = run("dpkg-deb", "--contents", deb).splitlines()
     assert {line.split()[-1][len("./usr/"):] for line in listing if line[0] != "d"} == FILES

@@ -2,13 +2,14 @@
 a sound server of the test's own, PulseAudio or PipeWire, that crashes under it and comes back."""
 import array
 import os
+import re
 import subprocess
 import time
 from statistics import median
 
 import pytest
 
-from conftest import LEGS, end, lit, start, within, xdotool
+from conftest import BIN, LEGS, end, lit, start, within, xdotool
 
 LOST = "dancer: default audio output: the {} device went away; running without music\n"
 BACK = "dancer: default audio output: back; music resumed\n"
@@ -50,6 +51,21 @@ def test_window_picture_credits_and_keys_without_music(dancer):
     assert before != within(5, lambda: (a := lit(*d.shot(), LEGS)) == lit(*d.shot(), LEGS) and a,
                             lambda: "it goes on turning")
     assert d.quit("Escape") == "dancer: 1.mp3: No such file or directory; running without music\n"
+
+
+def test_help_version_and_unknown_options_are_answered_without_a_window():
+    without_display = {name: value for name, value in os.environ.items() if name != "DISPLAY"}
+
+    def run(*arguments):
+        result = subprocess.run([BIN, *arguments], env=without_display, capture_output=True,
+                                text=True)
+        return result.returncode, result.stdout, result.stderr
+
+    status, usage, said = run("--help")
+    assert (status, said) == (0, "") and usage.startswith("Usage: dancer [OPTION]... [FILE|")
+    assert re.fullmatch(r"dancer \d+\.\d+\.\d+\n", run("--version")[1])
+    assert run("-sync", "--bogus", "song.mp3") == (
+        2, "", "dancer: unknown option '--bogus'; see 'dancer --help'\n")
 
 
 SERVERS = {  # each sound server as a desktop runs it, with a placeholder sink while it has none
