@@ -13,6 +13,8 @@ over. Files play in the order given, and the list starts again after the last;
 a folder plays the music files directly inside it, in name order. MP3, Ogg
 Vorbis, FLAC and WAV are played, whatever the files are named.
 
+      --listen     play nothing; dance to what the default output is playing
+                   (another player, a browser, a game), through the sound server
       --help       display this help and exit
       --version    output version information and exit
 
@@ -22,6 +24,7 @@ GLUT's own options are taken too: -display DISPLAY, -geometry WxH+X+Y, -iconic,
 In the window:
   drag with the left button    turn the figure
   Right, Left                  the next or previous track
+  f, F11                       full screen, and back
   q, Q, Esc                    quit
 )";
 
@@ -47,6 +50,8 @@ CommandLine readCommandLine(int argc, const char* const* argv, std::FILE* out, s
             command.operands.emplace_back(argument);
         } else if (std::strcmp(argument, "--") == 0) {
             optionsEnded = true;
+        } else if (std::strcmp(argument, "--listen") == 0) {
+            command.listen = true;
         } else if (std::strcmp(argument, "--help") == 0) {
             std::fputs(USAGE, out);
             command.exitStatus = 0;
@@ -62,6 +67,11 @@ CommandLine readCommandLine(int argc, const char* const* argv, std::FILE* out, s
             command.exitStatus = 2;
             return command;
         }
+    }
+    if (command.listen && !command.operands.empty()) {
+        std::fputs("dancer: --listen plays nothing, so it takes no files; see 'dancer --help'\n",
+                   err);
+        command.exitStatus = 2;
     }
     return command;
 }

@@ -1,6 +1,6 @@
 #include "app/handlers.h"
 
-#include <GL/glut.h>
+#include <GL/freeglut.h>
 
 #include <cstdlib>
 
@@ -49,6 +49,8 @@ void reshape(int width, int height) {
 void keyboard(unsigned char key, int, int) {
     if (key == 'q' || key == 'Q' || key == 27) {
         std::exit(0);
+    } else if (key == 'f') {
+        glutFullScreenToggle();
     }
 }
 
@@ -71,5 +73,7 @@ void special(int key, int, int) {
         skipTrack(1);
     } else if (key == GLUT_KEY_LEFT) {
         skipTrack(-1);
+    } else if (key == GLUT_KEY_F11) {
+        glutFullScreenToggle();
     }
 }

@@ -7,11 +7,12 @@
 void display();
 // New window size in pixels; keeps a 60 degree vertical field. A zero height keeps the old projection.
 void reshape(int width, int height);
-// q, Q and Esc end the process with status 0; every other key is ignored.
+// q, Q and Esc end the process with status 0; f toggles full screen; every other key is ignored.
 void keyboard(unsigned char key, int x, int y);
 // Mouse button press or release at window pixel (x, y), origin top left.
 void mouse(int button, int state, int x, int y);
 // Pointer movement with a button held, window pixels.
 void motion(int x, int y);
-// Keys without a character: Right and Left arrows go to the next and previous track.
+// Keys without a character: Right and Left arrows go to the next and previous track, F11 toggles
+// full screen (through the window manager, or by covering the screen where there is none).
 void special(int key, int x, int y);

@@ -17,7 +17,11 @@ int main(int argc, char** argv) {
     // Answered before GLUT looks for a display, so that --help works without one.
     const CommandLine command = readCommandLine(argc, argv, stdout, stderr);
     if (command.exitStatus >= 0) return command.exitStatus;
-    chooseMusic(command.operands);
+    if (command.listen) {
+        listenToDefaultOutput();
+    } else {
+        chooseMusic(command.operands);
+    }
     glutInit(&argc, argv);
     glutInitWindowSize(800, 800);
     glutInitWindowPosition(100, 100);

@@ -16,7 +16,8 @@ std::int64_t samplesHandedOver = 0;
 std::int64_t lastHandOverTime = 0;  // tapClock, ns
 // Set by startTap while no hand-over can arrive, read-only otherwise.
 int tapRate = 44100;
-int tapBufferFrames = 0;
+int tapQueuedFrames = 0;
+int tapLateFrames = 0;
 TapClock tapClock = steadyNanoseconds;
 
 // The device plays nothing beyond full scale. A NaN, which fails both comparisons, becomes -1, so
@@ -33,10 +34,11 @@ std::int64_t steadyNanoseconds() {
 }
 
 std::int64_t heardSampleCount(std::int64_t handedOver, std::int64_t lastHandOverNs,
-                              std::int64_t nowNs, int outputRate, int deviceBufferFrames) {
-    const std::int64_t queued = std::min<std::int64_t>(deviceBufferFrames, handedOver);
+                              std::int64_t nowNs, int outputRate, int queuedFrames,
+                              int lateFrames) {
+    const std::int64_t queued = std::min<std::int64_t>(queuedFrames, handedOver);
     const std::int64_t queueNs = queued * NS_PER_SECOND / outputRate;
-    const std::int64_t lateNs = deviceBufferFrames * NS_PER_SECOND / outputRate;
+    const std::int64_t lateNs = lateFrames * NS_PER_SECOND / outputRate;
     const std::int64_t sinceNs = std::max<std::int64_t>(0, nowNs - lastHandOverNs);
     if (sinceNs < queueNs) {
         return handedOver - queued + sinceNs * outputRate / NS_PER_SECOND;
@@ -53,13 +55,14 @@ std::int64_t heardSampleCount(std::int64_t handedOver, std::int64_t lastHandOver
     return handedOver + silentNs * outputRate / NS_PER_SECOND;
 }
 
-void startTap(int outputRate, int deviceBufferFrames, TapClock clock) {
+void startTap(int outputRate, int queuedFrames, int lateFrames, TapClock clock) {
     const std::lock_guard<std::mutex> hold(tapLock);
     std::fill(std::begin(ring), std::end(ring), 0.0f);
     samplesHandedOver = 0;
     lastHandOverTime = 0;
     tapRate = outputRate;
-    tapBufferFrames = deviceBufferFrames;
+    tapQueuedFrames = queuedFrames;
+    tapLateFrames = lateFrames;
     tapClock = clock;
 }
 
@@ -78,7 +81,8 @@ void readHeardWindow(float* samples, int count) {
     const std::lock_guard<std::mutex> hold(tapLock);
     const std::int64_t now = tapClock();
     const std::int64_t end =
-        heardSampleCount(samplesHandedOver, lastHandOverTime, now, tapRate, tapBufferFrames);
+        heardSampleCount(samplesHandedOver, lastHandOverTime, now, tapRate, tapQueuedFrames,
+                         tapLateFrames);
     const std::int64_t oldestKept = std::max<std::int64_t>(0, samplesHandedOver - TAP_RING_SIZE);
     for (int i = 0; i < count; ++i) {
         const std::int64_t index = end - count + i;

@@ -3,9 +3,6 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 #include <alsa/asoundlib.h>
-#include <pulse/context.h>
-#include <pulse/def.h>
-#include <pulse/mainloop.h>
 
 #include <atomic>
 #include <chrono>
@@ -20,6 +17,7 @@
 #include "motion/audio_tap.h"
 #include "motion/music_file.h"
 #include "motion/playlist.h"
+#include "motion/sound_server.h"
 
 float spectrum[SPECTRUM_SIZE] = {};
 
@@ -33,6 +31,7 @@ std::vector<std::string> tracks{MUSIC_FILE};
 std::size_t currentTrack = 0;
 Mix_Music* musicStream = nullptr;
 bool musicStarted = false;  // GLUT thread: the output opened and music played
+bool listeningInstead = false;  // GLUT thread: nothing plays; what the desktop plays is heard
 
 const char OUTPUT_NAME[] = "default audio output";
 constexpr int OUTPUT_RATE = 44100;
@@ -171,43 +170,14 @@ void closeAndReopenOutput(double resumeAt, bool musicWasPlaying) {
     outputBack.store(true, std::memory_order_release);
 }
 
-// NOTE: SDL does not say that the output has gone on every version and server. Once a sound server
-// dies, some go on calling the mixer at the device's pace with nowhere for the sound to go, others
-// stop calling it; some send a removal event, others none or one for no device in particular, and
-// some report the device as playing. What tells on all of them is a connection of our own to the
-// server, which PulseAudio and PipeWire's PulseAudio service both serve: it fails when the server
-// goes. It is polled on the GLUT thread and never waited on.
-pa_mainloop* serverLoop = nullptr;
-pa_context* serverLink = nullptr;  // null: no server is watched
-bool serverLinkReady = false;      // it was connected, so a failure now means the server went
-
-// Watches the sound server behind the output just opened, if it has one. A server that cannot be
-// reached is not a loss: SDL may play through one that does not speak the PulseAudio protocol.
-void watchSoundServer() {
+// The sound server behind the output just opened, if it has one, is watched to notice when it
+// goes. SDL may play through one that does not speak the PulseAudio protocol, and then it is not.
+void watchServerBehindOutput() {
     const char* driver = SDL_GetCurrentAudioDriver();
-    if (driver == nullptr ||
-        (std::strcmp(driver, "pulseaudio") != 0 && std::strcmp(driver, "pipewire") != 0)) {
-        return;
+    if (driver != nullptr &&
+        (std::strcmp(driver, "pulseaudio") == 0 || std::strcmp(driver, "pipewire") == 0)) {
+        watchSoundServer();
     }
-    if (serverLoop == nullptr) serverLoop = pa_mainloop_new();
-    serverLink = pa_context_new(pa_mainloop_get_api(serverLoop), "dancer output watch");
-    serverLinkReady = false;
-    if (serverLink != nullptr &&
-        pa_context_connect(serverLink, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        pa_context_unref(serverLink);
-        serverLink = nullptr;
-    }
-}
-
-bool soundServerGone() {
-    if (serverLink == nullptr) return false;
-    pa_mainloop_iterate(serverLoop, 0, nullptr);
-    const pa_context_state_t state = pa_context_get_state(serverLink);
-    if (state == PA_CONTEXT_READY) serverLinkReady = true;
-    if (PA_CONTEXT_IS_GOOD(state)) return false;
-    pa_context_unref(serverLink);
-    serverLink = nullptr;
-    return serverLinkReady;
 }
 
 // When the sound server has gone: silence from now on, one line, and a thread that brings it back.
@@ -224,7 +194,7 @@ void noticeLoss() {
     const bool wasPlaying = Mix_PlayingMusic() != 0;
     Mix_SetPostMix(nullptr, nullptr);
     // Nothing handed over from now on is heard.
-    startTap(OUTPUT_RATE, OUTPUT_BUFFER_FRAMES);
+    startTap(OUTPUT_RATE, OUTPUT_BUFFER_FRAMES, OUTPUT_BUFFER_FRAMES);
     outputLost = true;
     std::thread(closeAndReopenOutput, resumeAt > 0 ? resumeAt : 0.0, wasPlaying).detach();
 }
@@ -234,7 +204,7 @@ void noticeReturn() {
     if (!outputBack.exchange(false, std::memory_order_acquire)) return;
     outputLost = false;
     std::fprintf(stderr, "dancer: %s: back; music resumed\n", OUTPUT_NAME);
-    watchSoundServer();
+    watchServerBehindOutput();
 }
 }  // namespace
 
@@ -242,16 +212,24 @@ void chooseMusic(std::vector<std::string> operands) {
     tracks = listTracks(operands);
 }
 
+void listenToDefaultOutput() {
+    listeningInstead = true;
+}
+
 void startMusic() {
+    if (listeningInstead) {
+        startListening(OUTPUT_RATE);
+        return;
+    }
     // Otherwise SDL takes SIGINT and SIGTERM for itself and the program no longer stops on them.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     snd_lib_error_set_handler(ignoreAlsaMessage);
     SDL_LogSetOutputFunction(ignoreSdlLog, nullptr);
     if (tracks.empty() || !openOutput(true)) return;
-    startTap(OUTPUT_RATE, OUTPUT_BUFFER_FRAMES);
+    startTap(OUTPUT_RATE, OUTPUT_BUFFER_FRAMES, OUTPUT_BUFFER_FRAMES);
     musicStarted = startTracks(0);
     if (musicStarted) {
-        watchSoundServer();
+        watchServerBehindOutput();
         return;
     }
     // Nothing to play: give the device back rather than feed it silence for the whole run.
@@ -269,7 +247,9 @@ void skipTrack(int step) {
 }
 
 void fetchSpectrum() {
-    if (outputLost) {
+    if (listeningInstead) {
+        keepListening();
+    } else if (outputLost) {
         noticeReturn();
     } else if (musicStarted) {
         noticeLoss();

@@ -12,6 +12,9 @@ extern float spectrum[SPECTRUM_SIZE];
 // The files and folders to play, as the command line names them; none: "1.mp3" in the working
 // directory. Lists the folders now. Before startMusic.
 void chooseMusic(std::vector<std::string> operands);
+// Instead of playing anything, listen to what the default output plays, through the sound server.
+// Before startMusic.
+void listenToDefaultOutput();
 // Opens the default audio output and plays the tracks in turn, the list over and over (one track
 // loops without a gap). A track that cannot play when its turn comes says why in one line on
 // stderr and is passed over; if the output fails, or no track can play, the program runs on
@@ -20,8 +23,9 @@ void startMusic();
 // The track `step` (1 or -1) places on from the one playing, wrapping round; nothing while one
 // track plays or the output is lost. GLUT thread.
 void skipTrack(int step);
-// Fills `spectrum` from the SPECTRUM_WINDOW samples that end with the one being heard now. Leaves
-// it as it was when nothing plays. GLUT thread; allocates nothing while the output works.
+// Fills `spectrum` from the SPECTRUM_WINDOW samples that end with the one being heard now (when
+// listening, the newest the server has recorded). Leaves it as it was when nothing plays. GLUT
+// thread; allocates nothing while the output works.
 // When the sound server behind the output goes away it says so in one line, and from then on
 // every 2 s tries to open the default output again, off this thread; once it opens, the music goes
 // on from where it was last heard (from its start if the decoder cannot seek), with one line more.

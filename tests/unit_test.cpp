@@ -103,12 +103,12 @@ TEST(Tap, WhatIsHeardFollowsTheHandOversAndFallsSilentWhenTheyStop) {
     // jitter; later than that silence is heard, on and on without overflow.
     constexpr std::int64_t MS = 1000000;
     for (const auto& [ms, heard] : {std::pair{0, 9216}, {10, 9657}, {46, 10240}, {66, 11102}})
-        EXPECT_EQ(heardSampleCount(10240, 0, ms * MS, 44100, 1024), heard) << ms;
-    EXPECT_EQ(heardSampleCount(10240, 0, INT64_MAX, 44100, 1024), 10240 + TAP_RING_SIZE);
+        EXPECT_EQ(heardSampleCount(10240, 0, ms * MS, 44100, 1024, 1024), heard) << ms;
+    EXPECT_EQ(heardSampleCount(10240, 0, INT64_MAX, 44100, 1024, 1024), 10240 + TAP_RING_SIZE);
     // A window reads the mean of both channels, within full scale, from round the ring, with
     // silence after the last sample handed over.
     static std::int64_t nowNs = 0;
-    startTap(44100, 1024, [] { return nowNs; });
+    startTap(44100, 1024, 1024, [] { return nowNs; });
     const std::int64_t end = TAP_RING_SIZE + 10240;
     std::vector<float> stereo(2 * end), window(SPECTRUM_WINDOW);
     for (std::int64_t n = 0; n < end; ++n)

@@ -192,3 +192,42 @@ def test_pipewire_without_its_pulseaudio_service_plays_and_its_end_is_no_loss(da
     server.stop()
     within(3, lambda: d.body_moves(1.0) is False, lambda: "still dancing")
     assert d.quit() == ""
+
+
+NO_SERVER = ("dancer: default audio output: no sound server to listen to (Connection refused); "
+             "resting until there is one\n")
+LISTENING = "dancer: default audio output: listening\n"
+GONE = "dancer: default audio output: the sound server went away; resting until it is back\n"
+
+
+@pytest.mark.parametrize("kind", ["pulseaudio", "pipewire"])
+def test_listening_dances_to_what_another_player_plays_and_rests_when_nothing_does(
+        dancer, workdir, kind):
+    # Quiet enough that the phases bounce within their range, so the figure rests upright.
+    subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "tone.wav", "synth", "60", "sine", "300",
+                    "whitenoise", "vol", "0.1"], cwd=workdir, check=True)
+    server = SoundServer(workdir, kind)
+
+    def play():  # as a player would, with a short buffer: paplay's own of 2 s lags on a null sink
+        player = start(["paplay", "--latency-msec=50", "tone.wav"], cwd=workdir, env=server.env)
+        within(5, lambda: d.body_moves(0.5), lambda: "not dancing")
+        return player
+
+    d = dancer(server.env, args=["--listen"])
+    within(3, lambda: d.stderr() == NO_SERVER, d.stderr)
+    assert d.body_moves(1.0) is False
+    server.start()
+    within(5, lambda: d.stderr() == NO_SERVER + LISTENING, d.stderr)
+    end(play())
+    within(1.5, lambda: d.body_moves(0.3) is False, lambda: "still dancing")
+    play()
+    server.stop()
+    within(3, lambda: d.stderr() == NO_SERVER + LISTENING + GONE, d.stderr)
+    within(1.5, lambda: d.body_moves(0.3) is False, lambda: "still dancing")
+    server.start()
+    within(5, lambda: d.stderr().endswith(GONE + LISTENING), d.stderr)
+    # A new default output is listened to, here a second null sink.
+    assert server.run("pactl", "load-module", "module-null-sink", "sink_name=other").returncode == 0
+    assert server.run("pactl", "set-default-sink", "other").returncode == 0
+    play()
+    assert d.quit() == NO_SERVER + LISTENING + GONE + LISTENING

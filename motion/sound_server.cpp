@@ -1,0 +1,194 @@
+#include "motion/sound_server.h"
+
+#include <pulse/context.h>
+#include <pulse/def.h>
+#include <pulse/error.h>
+#include <pulse/introspect.h>
+#include <pulse/mainloop.h>
+#include <pulse/operation.h>
+#include <pulse/sample.h>
+#include <pulse/stream.h>
+#include <pulse/subscribe.h>
+#include <pulse/timeval.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "motion/audio_tap.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+// NOTE: SDL does not say that the output has gone on every version and server. Once a sound server
+// dies, some go on calling the mixer at the device's pace with nowhere for the sound to go, others
+// stop calling it; some send a removal event, others none or one for no device in particular, and
+// some report the device as playing. What tells on all of them is a connection of our own to the
+// server: it fails when the server goes.
+pa_mainloop* serverLoop = nullptr;
+pa_context* serverLink = nullptr;  // null: no connection
+bool serverLinkReady = false;      // it was connected, so a failure now means the server went
+
+// Listening: what the default output plays is recorded from its monitor, in pieces of about
+// FRAGMENT_USEC, so that every 20 ms tick finds some new.
+constexpr pa_usec_t FRAGMENT_USEC = 10000;
+constexpr auto RETRY_INTERVAL = std::chrono::seconds(2);
+bool listening = false;
+pa_sample_spec recordedFormat{PA_SAMPLE_FLOAT32NE, 44100, 2};
+pa_stream* recording = nullptr;
+std::string recordedSink;     // whose monitor is recorded
+Clock::time_point nextTry;    // when to connect again, while there is no connection
+bool silenceSaid = false;     // the last line said that nothing can be listened to
+
+void say(const char* what) {
+    std::fprintf(stderr, "dancer: default audio output: %s\n", what);
+}
+
+void connectServer() {
+    if (serverLoop == nullptr) serverLoop = pa_mainloop_new();
+    serverLink = pa_context_new(pa_mainloop_get_api(serverLoop), "dancer");
+    serverLinkReady = false;
+    // A connection that cannot even start fails here; its state says so on the next poll.
+    pa_context_connect(serverLink, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
+}
+
+void stopRecording() {
+    if (recording == nullptr) return;
+    pa_stream_disconnect(recording);
+    pa_stream_unref(recording);
+    recording = nullptr;
+    recordedSink.clear();
+}
+
+void disconnectServer() {
+    stopRecording();
+    pa_context_disconnect(serverLink);
+    pa_context_unref(serverLink);
+    serverLink = nullptr;
+}
+
+// Handles what the server has sent, a burst of it at most, without waiting; false once the
+// connection has failed, which then is dropped.
+bool pollServer() {
+    for (int dispatched = 0; dispatched < 64 && pa_mainloop_iterate(serverLoop, 0, nullptr) > 0;) {
+        ++dispatched;
+    }
+    const pa_context_state_t state = pa_context_get_state(serverLink);
+    if (PA_CONTEXT_IS_GOOD(state)) return true;
+    if (listening && !silenceSaid) {
+        const std::string reason = serverLinkReady
+            ? "the sound server went away; resting until it is back"
+            : std::string("no sound server to listen to (") +
+                  pa_strerror(pa_context_errno(serverLink)) + "); resting until there is one";
+        say(reason.c_str());
+        silenceSaid = true;
+    }
+    disconnectServer();
+    return false;
+}
+
+// The default output's monitor, recorded anew whenever the default output is another.
+void recordDefaultOutput(pa_context*, const pa_server_info* info, void*) {
+    if (info == nullptr || info->default_sink_name == nullptr ||
+        recordedSink == info->default_sink_name) {
+        return;
+    }
+    stopRecording();
+    recordedSink = info->default_sink_name;
+    recording = pa_stream_new(serverLink, "dancer listening", &recordedFormat, nullptr);
+    if (recording == nullptr) return;
+    pa_buffer_attr buffering;
+    buffering.maxlength = UINT32_MAX;
+    buffering.tlength = UINT32_MAX;
+    buffering.prebuf = UINT32_MAX;
+    buffering.minreq = UINT32_MAX;
+    buffering.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(FRAGMENT_USEC, &recordedFormat));
+    const std::string monitor = recordedSink + ".monitor";
+    const auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
+    pa_stream_connect_record(recording, monitor.c_str(), &buffering, flags);
+}
+
+void askForDefaultOutput(pa_context* link, pa_subscription_event_type_t, std::uint32_t, void*) {
+    pa_operation_unref(pa_context_get_server_info(link, recordDefaultOutput, nullptr));
+}
+
+// Once connected: the default output now and whenever it changes.
+void followDefaultOutput() {
+    pa_context_set_subscribe_callback(serverLink, askForDefaultOutput, nullptr);
+    pa_operation_unref(pa_context_subscribe(serverLink, PA_SUBSCRIPTION_MASK_SERVER, nullptr,
+                                            nullptr));
+    askForDefaultOutput(serverLink, PA_SUBSCRIPTION_EVENT_SERVER, 0, nullptr);
+}
+
+void handOverRecording() {
+    if (recording == nullptr) return;
+    const pa_stream_state_t state = pa_stream_get_state(recording);
+    if (!PA_STREAM_IS_GOOD(state)) {
+        // Its sink went; the default output it leaves behind is recorded instead.
+        stopRecording();
+        askForDefaultOutput(serverLink, PA_SUBSCRIPTION_EVENT_SERVER, 0, nullptr);
+        return;
+    }
+    const void* data = nullptr;
+    std::size_t bytes = 0;
+    while (state == PA_STREAM_READY && pa_stream_peek(recording, &data, &bytes) == 0 &&
+           bytes > 0) {
+        // A hole in what was recorded has no data and is left out.
+        if (data != nullptr) {
+            tapMixedOutput(static_cast<const float*>(data),
+                           static_cast<int>(bytes / pa_frame_size(&recordedFormat)));
+        }
+        pa_stream_drop(recording);
+    }
+}
+}  // namespace
+
+void watchSoundServer() {
+    connectServer();
+}
+
+bool soundServerGone() {
+    if (serverLink == nullptr) return false;
+    if (pollServer()) {
+        serverLinkReady = serverLinkReady || pa_context_get_state(serverLink) == PA_CONTEXT_READY;
+        return false;
+    }
+    return serverLinkReady;
+}
+
+void startListening(int rate) {
+    listening = true;
+    recordedFormat.rate = static_cast<std::uint32_t>(rate);
+    // What is recorded is heard as it is handed over; only when nothing has come for a few ticks
+    // has the server stalled, and silence is heard from then on.
+    startTap(rate, 0, rate / 20);
+    nextTry = Clock::now();
+}
+
+void keepListening() {
+    if (serverLink == nullptr) {
+        if (Clock::now() < nextTry) return;
+        nextTry = Clock::now() + RETRY_INTERVAL;
+        connectServer();
+    }
+    if (!pollServer()) return;
+    if (!serverLinkReady && pa_context_get_state(serverLink) == PA_CONTEXT_READY) {
+        serverLinkReady = true;
+        followDefaultOutput();
+        if (silenceSaid) say("listening");
+        silenceSaid = false;
+    }
+    handOverRecording();
+}
+
+double listeningLagSeconds() {
+    pa_usec_t lag = 0;
+    int ahead = 0;  // read before it was played: cannot happen, but counts as no lag
+    if (recording == nullptr || pa_stream_get_state(recording) != PA_STREAM_READY ||
+        pa_stream_get_latency(recording, &lag, &ahead) != 0) {
+        return -1;
+    }
+    return ahead ? 0 : static_cast<double>(lag) / PA_USEC_PER_SEC;
+}

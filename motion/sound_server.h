@@ -1,0 +1,21 @@
+// motion/sound_server.h: the program's one connection to the sound server, in the PulseAudio
+// protocol that PulseAudio and PipeWire's PulseAudio service both speak. It either watches the
+// server the music plays through, or records what the default output plays. It lives on the GLUT
+// thread and is only ever polled: nothing here waits on the server.
+#pragma once
+
+// Connects to the server, without starting one, to notice when it goes.
+void watchSoundServer();
+// Whether the watched server has gone. A server that never answered is not gone: SDL may play
+// through one that does not speak the PulseAudio protocol.
+bool soundServerGone();
+
+// Records the default output's monitor, stereo float at `rate` Hz, following the default output as
+// it changes, into the tap. Says in one line when there is no server to listen to or it goes, then
+// tries again every 2 s, and says when it listens again.
+void startListening(int rate);
+// Hands the tap what has been recorded since the last call; tries again when it is time to.
+void keepListening();
+// How long ago the sink played the newest sample handed over, in seconds, as the server's timing
+// tells it; negative while nothing is recorded.
+double listeningLagSeconds();
