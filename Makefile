@@ -105,10 +105,11 @@ bench: deps-bench build
 	@/usr/bin/python3 bench/run_bench.py $(BUILD_DIR) data --soak-seconds $(BENCH_SOAK_SECONDS) \
 	    --json $(BUILD_DIR)/bench.json
 
-# What the audio path costs while the demo track plays, beside mpg123 decoding it. Not a test.
+# What the audio path costs while the demo track plays, beside mpg123 decoding it, and what
+# listening to another player costs instead, on PulseAudio and PipeWire. Not a test.
 bench-audio: deps-test build
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target audio_bench -- --no-print-directory --quiet
-	@$(BUILD_DIR)/audio_bench data 20
+	@/usr/bin/python3 bench/run_bench.py $(BUILD_DIR) data --only audio
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)

@@ -1,9 +1,10 @@
 #include "app/handlers.h"
 
-#include <GL/freeglut.h>
+#include <GL/glut.h>
 
 #include <cstdlib>
 
+#include "app/x11_window.h"
 #include "figure/figure.h"
 #include "motion/music.h"
 #include "overlay/overlay.h"
@@ -50,7 +51,7 @@ void keyboard(unsigned char key, int, int) {
     if (key == 'q' || key == 'Q' || key == 27) {
         std::exit(0);
     } else if (key == 'f') {
-        glutFullScreenToggle();
+        toggleFullScreen();
     }
 }
 
@@ -74,6 +75,6 @@ void special(int key, int, int) {
     } else if (key == GLUT_KEY_LEFT) {
         skipTrack(-1);
     } else if (key == GLUT_KEY_F11) {
-        glutFullScreenToggle();
+        toggleFullScreen();
     }
 }

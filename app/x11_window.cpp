@@ -1,10 +1,12 @@
 #include "app/x11_window.h"
 
+#include <GL/glut.h>
 #include <GL/glx.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -27,4 +29,62 @@ void describeWindowToWindowManager(const char* utf8Title) {
     XClassHint classHint{resName, resClass};
     XSetClassHint(display, window, &classHint);
     XFlush(display);
+}
+
+namespace {
+bool windowManagerOffers(Display* display, Atom feature) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long left = 0;
+    unsigned char* data = nullptr;
+    const Atom supported = XInternAtom(display, "_NET_SUPPORTED", False);
+    if (XGetWindowProperty(display, DefaultRootWindow(display), supported, 0, 1024, False, XA_ATOM,
+                           &type, &format, &count, &left, &data) != Success ||
+        data == nullptr) {
+        return false;
+    }
+    const Atom* features = reinterpret_cast<const Atom*>(data);
+    const bool offered = std::find(features, features + count, feature) != features + count;
+    XFree(data);
+    return offered;
+}
+
+// The window's place and size before it covered the screen: x, y, width, height in pixels.
+int windowedGeometry[4] = {};
+bool coveringScreen = false;
+}  // namespace
+
+void toggleFullScreen() {
+    Display* display = glXGetCurrentDisplay();
+    const GLXDrawable window = glXGetCurrentDrawable();
+    if (display == nullptr || window == 0) return;
+    const Atom fullScreen = XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False);
+    if (!coveringScreen && windowManagerOffers(display, fullScreen)) {
+        XEvent request{};
+        request.xclient.type = ClientMessage;
+        request.xclient.window = window;
+        request.xclient.message_type = XInternAtom(display, "_NET_WM_STATE", False);
+        request.xclient.format = 32;
+        request.xclient.data.l[0] = 2;  // toggle
+        request.xclient.data.l[1] = static_cast<long>(fullScreen);
+        request.xclient.data.l[3] = 1;  // asked for by the application
+        XSendEvent(display, DefaultRootWindow(display), False,
+                   SubstructureRedirectMask | SubstructureNotifyMask, &request);
+        XFlush(display);
+        return;
+    }
+    // NOTE: freeglut's own way for this case moves the window off the screen by its old position.
+    coveringScreen = !coveringScreen;
+    if (coveringScreen) {
+        windowedGeometry[0] = glutGet(GLUT_WINDOW_X);
+        windowedGeometry[1] = glutGet(GLUT_WINDOW_Y);
+        windowedGeometry[2] = glutGet(GLUT_WINDOW_WIDTH);
+        windowedGeometry[3] = glutGet(GLUT_WINDOW_HEIGHT);
+        glutPositionWindow(0, 0);
+        glutReshapeWindow(glutGet(GLUT_SCREEN_WIDTH), glutGet(GLUT_SCREEN_HEIGHT));
+    } else {
+        glutPositionWindow(windowedGeometry[0], windowedGeometry[1]);
+        glutReshapeWindow(windowedGeometry[2], windowedGeometry[3]);
+    }
 }

@@ -1,7 +1,10 @@
-// app/x11_window.h: what GLUT does not tell the X window manager about the current window.
+// app/x11_window.h: what GLUT does not tell, or does not do right with, the X window manager.
 #pragma once
 
 // Sets _NET_WM_NAME and _NET_WM_ICON_NAME to the UTF-8 title and WM_CLASS to ("dancer", "Dancer") on
 // the window of the current GLX context. GLUT hands the title over as Latin-1 only, which shows
 // Cyrillic as mojibake.
 void describeWindowToWindowManager(const char* utf8Title);
+// Full screen and back. Where the window manager offers it (_NET_WM_STATE_FULLSCREEN), it is asked;
+// without one the window covers the screen itself, and then goes back where it was.
+void toggleFullScreen();

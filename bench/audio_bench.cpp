@@ -1,38 +1,47 @@
 // What the audio path costs: decoding, the tap and a spectrum fetch every 20 ms, in CPU seconds per
 // second of playback, beside Debian's mpg123 decoding the same file to nothing.
 //
-//     audio_bench [DIR [SECONDS]]    plays DIR/1.mp3 (default: data) for SECONDS (default: 20)
+//     audio_bench [DIR [SECONDS [--listen]]]    plays DIR/1.mp3 (default: data) for SECONDS
+//                                               (default: 20), or listens to the default output
 //
 // Playback runs on SDL's dummy driver, which consumes audio in real time without a sound card, so
-// the figures leave out only what a real device's driver adds. The program's 20 ms timer wakes its
-// thread whether or not there is music; a first run of bare wake-ups, before the music starts,
-// measures that part so it can be told apart.
+// the figures leave out only what a real device's driver adds. Listening needs a sound server that
+// something plays into; it then also tells how far the analysed window's end lies behind what the
+// sink plays. The program's 20 ms timer wakes its thread whether or not there is music; a first
+// run of bare wake-ups, before the music starts, measures that part so it can be told apart.
 #include <SDL_mixer.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 #include "motion/music.h"
+#include "motion/sound_server.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
 
-double processCpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+// The scheduler's own count, to the nanosecond: getrusage's is sampled at the timer's rate, too
+// coarsely for a few milliseconds a second.
+double cpuSeconds(clockid_t clock) {
+    timespec now{};
+    clock_gettime(clock, &now);
+    return now.tv_sec + now.tv_nsec / 1e9;
 }
 
-double threadCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return now.tv_sec + now.tv_nsec / 1e9;
+double childrenCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 double secondsSince(Clock::time_point start) {
@@ -46,13 +55,15 @@ struct Run {
     double fetchSeconds = 0;    // inside fetchSpectrum
     double quietMeanSum = 0;    // the motion driver's reading, summed over ticks
     int ticks = 0;
+    std::vector<double> lags;   // listening: the window's end behind the sink after each fetch, s
 };
 
-// Wakes every 20 ms for `seconds`, fetching the spectrum if asked to.
-Run tickFor(double seconds, bool fetch) {
+// Wakes every 20 ms for `seconds`, fetching the spectrum if asked to, and then, if asked to, how far
+// the window's end is behind the sink (which costs a round trip to the server each time).
+Run tickFor(double seconds, bool fetch, bool measureLag = false) {
     Run run;
-    const double processStart = processCpuSeconds(RUSAGE_SELF);
-    const double threadStart = threadCpuSeconds();
+    const double processStart = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    const double threadStart = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
     const Clock::time_point start = Clock::now();
     Clock::time_point nextTick = start;
     while (secondsSince(start) < seconds) {
@@ -73,10 +84,12 @@ Run tickFor(double seconds, bool fetch) {
             }
         }
         run.quietMeanSum += quietCount > 0 ? quietSum / quietCount : 0;
+        if (!measureLag) continue;
+        if (const double lag = listeningLagSeconds(); !std::isnan(lag)) run.lags.push_back(lag);
     }
     run.seconds = secondsSince(start);
-    run.processCpu = processCpuSeconds(RUSAGE_SELF) - processStart;
-    run.tickThreadCpu = threadCpuSeconds() - threadStart;
+    run.processCpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processStart;
+    run.tickThreadCpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - threadStart;
     return run;
 }
 
@@ -93,21 +106,28 @@ double trackSeconds() {
 // CPU seconds mpg123 takes to decode the track to nothing, the mean of three runs.
 double mpg123Seconds() {
     const int runs = 3;
-    const double start = processCpuSeconds(RUSAGE_CHILDREN);
+    const double start = childrenCpuSeconds();
     for (int run = 0; run < runs; ++run) {
         if (std::system("mpg123 -q -t 1.mp3") != 0) return 0;
     }
-    return (processCpuSeconds(RUSAGE_CHILDREN) - start) / runs;
+    return (childrenCpuSeconds() - start) / runs;
 }
 
 void row(const char* what, double cpuPerSecond) {
     std::printf("%-54s %9.5f\n", what, cpuPerSecond);
+}
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty()) return -1;
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(p * (values.size() - 1))];
 }
 }  // namespace
 
 int main(int argc, char** argv) {
     const char* dir = argc > 1 ? argv[1] : "data";
     const double seconds = argc > 2 ? std::atof(argv[2]) : 20;
+    const bool listening = argc > 3 && std::strcmp(argv[3], "--listen") == 0;
     if (chdir(dir) != 0) {
         std::perror(dir);
         return 1;
@@ -115,21 +135,39 @@ int main(int argc, char** argv) {
     setenv("SDL_AUDIODRIVER", "dummy", 0);
 
     const Run bare = tickFor(seconds / 4, false);
-    startMusic();
-    if (Mix_PlayingMusic() == 0) return 1;
+    if (listening) {
+        listenToDefaultOutput();
+        startMusic();
+        // Until the recording has begun.
+        if (tickFor(5, true, true).lags.empty()) return 1;
+    } else {
+        startMusic();
+        if (Mix_PlayingMusic() == 0) return 1;
+    }
     const Run music = tickFor(seconds, true);
-    const double track = trackSeconds();
+    const Run lagged = listening ? tickFor(seconds / 2, true, true) : Run{};
+    const double track = listening ? 0 : trackSeconds();
     const double decode = track > 0 ? mpg123Seconds() / track : 0;
 
+    // What the music adds to the process: all its threads' CPU less the bare wake-ups.
+    const double wakeUps = bare.tickThreadCpu / bare.seconds;
+    const double audioPath = music.processCpu / music.seconds - wakeUps;
     const double audioThread = (music.processCpu - music.tickThreadCpu) / music.seconds;
     const double fetches = music.fetchSeconds / music.seconds;
-    std::printf("%-54s %9s\n", "1.mp3, in CPU seconds per second of playback", "CPU-s/s");
-    row("audio path: decode, mix and tap, plus the fetches", audioThread + fetches);
+    std::printf("%-54s %9s\n", listening ? "the default output, in CPU seconds per second heard"
+                                         : "1.mp3, in CPU seconds per second of playback",
+                "CPU-s/s");
+    row("audio path: decode, mix and tap, plus the fetches", audioPath);
     row("  audio thread: decode, mix, tap, its wake-ups", audioThread);
-    row("  fetchSpectrum every 20 ms", fetches);
-    row("the 20 ms tick thread's wake-ups, music or not", bare.tickThreadCpu / bare.seconds);
+    row("  fetchSpectrum every 20 ms (wall time)", fetches);
+    row("the 20 ms tick thread's wake-ups, music or not", wakeUps);
     row("whole process while playing", music.processCpu / music.seconds);
     row("mpg123 -q -t (decoding only)", decode);
+    if (listening) {
+        row("window's end behind the sink, least (ms)", 1e3 * percentile(lagged.lags, 0));
+        row("window's end behind the sink, median (ms)", 1e3 * percentile(lagged.lags, 0.5));
+        row("window's end behind the sink, most (ms)", 1e3 * percentile(lagged.lags, 1));
+    }
     std::printf("\n%.1f s played, %d fetches of %.1f us on average; mean quiet mean %.5f\n",
                 music.seconds, music.ticks, 1e6 * music.fetchSeconds / music.ticks,
                 music.quietMeanSum / music.ticks);

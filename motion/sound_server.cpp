@@ -12,6 +12,7 @@
 #include <pulse/timeval.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -30,14 +31,15 @@ pa_mainloop* serverLoop = nullptr;
 pa_context* serverLink = nullptr;  // null: no connection
 bool serverLinkReady = false;      // it was connected, so a failure now means the server went
 
-// Listening: what the default output plays is recorded from its monitor, in pieces of about
-// FRAGMENT_USEC, so that every 20 ms tick finds some new.
-constexpr pa_usec_t FRAGMENT_USEC = 10000;
+// Listening: what the default output plays is recorded from its monitor in pieces of a tick's
+// length, one for each tick to take in: every piece costs the server's protocol a few system calls.
+constexpr pa_usec_t FRAGMENT_USEC = 20000;
 constexpr auto RETRY_INTERVAL = std::chrono::seconds(2);
 bool listening = false;
 pa_sample_spec recordedFormat{PA_SAMPLE_FLOAT32NE, 44100, 2};
 pa_stream* recording = nullptr;
 std::string recordedSink;     // whose monitor is recorded
+bool recordingFailed = false; // its sink went, and with it the recording
 Clock::time_point nextTry;    // when to connect again, while there is no connection
 bool silenceSaid = false;     // the last line said that nothing can be listened to
 
@@ -55,6 +57,7 @@ void connectServer() {
 
 void stopRecording() {
     if (recording == nullptr) return;
+    pa_stream_set_state_callback(recording, nullptr, nullptr);
     pa_stream_disconnect(recording);
     pa_stream_unref(recording);
     recording = nullptr;
@@ -89,6 +92,25 @@ bool pollServer() {
 }
 
 // The default output's monitor, recorded anew whenever the default output is another.
+// Called as the connection is polled: what was recorded goes to the tap as it comes.
+void handOverRecording(pa_stream* stream, std::size_t, void*) {
+    const void* data = nullptr;
+    std::size_t bytes = 0;
+    while (pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
+        // A hole in what was recorded has no data and is left out.
+        if (data != nullptr) {
+            tapMixedOutput(static_cast<const float*>(data),
+                           static_cast<int>(bytes / pa_frame_size(&recordedFormat)));
+        }
+        pa_stream_drop(stream);
+    }
+}
+
+void noteRecordingState(pa_stream* stream, void*) {
+    recordingFailed = !PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
+}
+
+// The default output's monitor, recorded anew whenever the default output is another.
 void recordDefaultOutput(pa_context*, const pa_server_info* info, void*) {
     if (info == nullptr || info->default_sink_name == nullptr ||
         recordedSink == info->default_sink_name) {
@@ -98,15 +120,19 @@ void recordDefaultOutput(pa_context*, const pa_server_info* info, void*) {
     recordedSink = info->default_sink_name;
     recording = pa_stream_new(serverLink, "dancer listening", &recordedFormat, nullptr);
     if (recording == nullptr) return;
+    pa_stream_set_read_callback(recording, handOverRecording, nullptr);
+    pa_stream_set_state_callback(recording, noteRecordingState, nullptr);
     pa_buffer_attr buffering;
     buffering.maxlength = UINT32_MAX;
     buffering.tlength = UINT32_MAX;
     buffering.prebuf = UINT32_MAX;
     buffering.minreq = UINT32_MAX;
-    buffering.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(FRAGMENT_USEC, &recordedFormat));
+    buffering.fragsize =
+        static_cast<std::uint32_t>(pa_usec_to_bytes(FRAGMENT_USEC, &recordedFormat));
     const std::string monitor = recordedSink + ".monitor";
-    const auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
+    // Timing is only asked for when someone wants to know how far behind the sink the window is.
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING);
     pa_stream_connect_record(recording, monitor.c_str(), &buffering, flags);
 }
 
@@ -122,26 +148,12 @@ void followDefaultOutput() {
     askForDefaultOutput(serverLink, PA_SUBSCRIPTION_EVENT_SERVER, 0, nullptr);
 }
 
-void handOverRecording() {
-    if (recording == nullptr) return;
-    const pa_stream_state_t state = pa_stream_get_state(recording);
-    if (!PA_STREAM_IS_GOOD(state)) {
-        // Its sink went; the default output it leaves behind is recorded instead.
-        stopRecording();
-        askForDefaultOutput(serverLink, PA_SUBSCRIPTION_EVENT_SERVER, 0, nullptr);
-        return;
-    }
-    const void* data = nullptr;
-    std::size_t bytes = 0;
-    while (state == PA_STREAM_READY && pa_stream_peek(recording, &data, &bytes) == 0 &&
-           bytes > 0) {
-        // A hole in what was recorded has no data and is left out.
-        if (data != nullptr) {
-            tapMixedOutput(static_cast<const float*>(data),
-                           static_cast<int>(bytes / pa_frame_size(&recordedFormat)));
-        }
-        pa_stream_drop(recording);
-    }
+// A recording whose sink went gives way to one of the default output it leaves behind.
+void replaceFailedRecording() {
+    if (recording == nullptr || !recordingFailed) return;
+    stopRecording();
+    recordingFailed = false;
+    askForDefaultOutput(serverLink, PA_SUBSCRIPTION_EVENT_SERVER, 0, nullptr);
 }
 }  // namespace
 
@@ -180,15 +192,17 @@ void keepListening() {
         if (silenceSaid) say("listening");
         silenceSaid = false;
     }
-    handOverRecording();
+    replaceFailedRecording();
 }
 
 double listeningLagSeconds() {
-    pa_usec_t lag = 0;
-    int ahead = 0;  // read before it was played: cannot happen, but counts as no lag
-    if (recording == nullptr || pa_stream_get_state(recording) != PA_STREAM_READY ||
-        pa_stream_get_latency(recording, &lag, &ahead) != 0) {
-        return -1;
+    if (recording == nullptr || pa_stream_get_state(recording) != PA_STREAM_READY) {
+        return std::nan("");
     }
-    return ahead ? 0 : static_cast<double>(lag) / PA_USEC_PER_SEC;
+    // From the server's latest timing, interpolated to now; a newer one is asked for next time.
+    pa_operation_unref(pa_stream_update_timing_info(recording, nullptr, nullptr));
+    pa_usec_t lag = 0;
+    int ahead = 0;
+    if (pa_stream_get_latency(recording, &lag, &ahead) != 0) return std::nan("");
+    return (ahead ? -1.0 : 1.0) * static_cast<double>(lag) / PA_USEC_PER_SEC;
 }

@@ -17,5 +17,5 @@ void startListening(int rate);
 // Hands the tap what has been recorded since the last call; tries again when it is time to.
 void keepListening();
 // How long ago the sink played the newest sample handed over, in seconds, as the server's timing
-// tells it; negative while nothing is recorded.
+// tells it: negative when that sample is still to be played; NaN while nothing is recorded.
 double listeningLagSeconds();

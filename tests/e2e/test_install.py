@@ -42,10 +42,12 @@ def test_install_validates_starts_from_the_menu_and_packages_clean_and_hardened(
     run("appstreamcli", "validate-tree", "--no-net", "--strict", usr,
         "--override=unknown-tag=pedantic")  # AppStream 0.16 predates the <developer> tag
     # The entry names the prefix given when installing, not the one the build was configured with.
-    entry = dict(line.strip().split("=", 1) for line in open(entry_file) if "=" in line)
+    main_group, listen_action = open(entry_file).read().split("\n\n")
+    entry = dict(line.split("=", 1) for line in main_group.splitlines() if "=" in line)
     program = f"{usr}/games/dancer"
     assert (entry["Exec"], entry["Path"]) == (f"{program} %F", f"{usr}/share/dancer")
     assert entry["Icon"] == "dancer" and entry["StartupWMClass"] == "Dancer"
+    assert listen_action.endswith(f"\nExec={program} --listen\n")
     # Once a distribution's trigger has indexed the entry, a file manager offers it for music
     # files. Started as a desktop starts it: from the menu it plays the demo track where the
     # entry's Path is, and "Open With" hands it the file.

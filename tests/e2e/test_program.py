@@ -13,6 +13,8 @@ from conftest import BIN, LEGS, end, lit, start, within, xdotool
 
 LOST = "dancer: default audio output: the {} device went away; running without music\n"
 BACK = "dancer: default audio output: back; music resumed\n"
+# From the window's centre: where the credit lines stand, and where only the head and neck do.
+CREDITS, ABOVE_SHOULDERS = (130, 360, 400, 400), (-100, -260, 100, -130)
 TITLE = "Вирсель, используйте мышь с зажатой левой кнопкой для вращения объекта"
 
 
@@ -51,6 +53,33 @@ def test_window_picture_credits_and_keys_without_music(dancer):
     assert before != within(5, lambda: (a := lit(*d.shot(), LEGS)) == lit(*d.shot(), LEGS) and a,
                             lambda: "it goes on turning")
     assert d.quit("Escape") == "dancer: 1.mp3: No such file or directory; running without music\n"
+
+
+@pytest.mark.parametrize("manager", [None, "openbox"])
+def test_f_and_f11_fill_the_screen_centred_and_bring_the_window_back(dancer, manager):
+    if manager:
+        openbox = start([manager, "--sm-disable"], stderr=subprocess.DEVNULL)
+        within(5, lambda: "FULLSCREEN" in subprocess.run(["xprop", "-root", "_NET_SUPPORTED"],
+                                                         capture_output=True, text=True).stdout,
+               lambda: "no window manager")
+    try:
+        d = dancer()
+        credits = lit(*d.shot(), CREDITS)
+        for key, size in (("f", "1280x1024"), ("f", "800x800"), ("F11", "1280x1024"),
+                          ("F11", "800x800")):
+            xdotool("mousemove", "--window", d.window, 10, 10, "key", key)
+            within(3, lambda: f"Geometry: {size}\n" in xdotool("getwindowgeometry", d.window),
+                   lambda: xdotool("getwindowgeometry", d.window))
+            time.sleep(0.3)
+            rgb, width = d.shot()
+            head = [x for x, _ in lit(rgb, width, ABOVE_SHOULDERS)]
+            assert lit(rgb, width, CREDITS) == credits and abs(min(head) + max(head)) <= 1
+        assert manager or "Position: 100,100 " in xdotool("getwindowgeometry", d.window)
+        assert d.quit() == "dancer: 1.mp3: No such file or directory; running without music\n"
+    finally:
+        if manager:  # so that it takes its word that it manages the screen back with it
+            openbox.terminate()
+            openbox.wait()
 
 
 def test_help_version_and_unknown_options_are_answered_without_a_window():
