@@ -77,9 +77,10 @@ def test_f_and_f11_fill_the_screen_centred_and_bring_the_window_back(dancer, man
         assert manager or "Position: 100,100 " in xdotool("getwindowgeometry", d.window)
         assert d.quit() == "dancer: 1.mp3: No such file or directory; running without music\n"
     finally:
-        if manager:  # so that it takes its word that it manages the screen back with it
-            openbox.terminate()
-            openbox.wait()
+        if manager:  # and its word that it manages the screen, which would outlive it
+            end(openbox)
+            for word in ("_NET_SUPPORTED", "_NET_SUPPORTING_WM_CHECK"):
+                subprocess.run(["xprop", "-root", "-remove", word])
 
 
 def test_help_version_and_unknown_options_are_answered_without_a_window():
