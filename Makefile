@@ -81,7 +81,7 @@ fuzz: deps-fuzz
 soak: deps-test build
 	@DANCER_BIN=$(abspath $(BUILD_DIR))/dancer \
 	  DANCER_SOAK_SECONDS=$(SOAK_SECONDS) /usr/bin/python3 -m pytest -q -p no:cacheprovider \
-	  -o xvfb_width=1280 -o xvfb_height=1024 -o xvfb_colordepth=24 -o xvfb_args=-noreset \
+	  -o xvfb_width=1700 -o xvfb_height=1000 -o xvfb_colordepth=24 -o xvfb_args=-noreset \
 	  tests/e2e/test_program.py -k sound_server
 
 # A Debian package of the build, $(BUILD_DIR)/dancer_VERSION_ARCH.deb, which installs under /usr.

@@ -143,7 +143,6 @@ def run_audio(build, data, rounds=3):
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
                                     "e2e"))
     import conftest
-    import test_program
     runs = {"play": [], "pulseaudio": [], "pipewire": []}
     for round_number in range(1, rounds + 1):
         log(f"audio: round {round_number} of {rounds}: audio_bench playing, then listening on "
@@ -152,7 +151,7 @@ def run_audio(build, data, rounds=3):
         for kind in ("pulseaudio", "pipewire"):
             with tempfile.TemporaryDirectory() as workdir:
                 try:
-                    server = test_program.SoundServer(workdir, kind)
+                    server = conftest.SoundServer(workdir, kind)
                     server.start()
                     conftest.start(["paplay", "--latency-msec=50", "1.mp3"], cwd=data,
                                    env=server.env, stderr=subprocess.DEVNULL)

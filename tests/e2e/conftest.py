@@ -1,6 +1,8 @@
-"""Runs the real dancer binary on the X server pytest-xvfb starts, in a scratch working directory
-anyone may enter, with SDL's dummy audio unless told otherwise. Every test ends the program and
-checks how (a sanitizer's report ends it with status 1); whatever else it started ends with it."""
+"""Runs the real binary on the X server pytest-xvfb starts, in a scratch folder anyone may enter,
+with SDL's dummy audio unless told otherwise, and sound servers of the tests' own. Every test ends
+the program and checks how (a sanitizer's report ends it with status 1); whatever else it started
+ends with it, and what it made is removed."""
+import array
 import os
 import subprocess
 import tempfile
@@ -11,6 +13,7 @@ import pytest
 BIN = os.environ["DANCER_BIN"]
 # From the window's centre, regions no arm reaches: the head above the shoulders, the lower legs.
 HEAD, LEGS = (-100, -220, 100, -80), (-150, 200, 150, 365)
+NO_MUSIC = "dancer: 1.mp3: No such file or directory; running without music\n"
 STARTED = []
 
 
@@ -36,6 +39,10 @@ def xdotool(*words):
     return subprocess.run(["xdotool", *map(str, words)], capture_output=True, text=True).stdout
 
 
+def xprop(*words):
+    return subprocess.run(["xprop", *words], capture_output=True, text=True).stdout
+
+
 def within(seconds, condition, what):
     deadline = time.monotonic() + seconds
     while not (result := condition()):
@@ -46,7 +53,8 @@ def within(seconds, condition, what):
 
 def lit(rgb, width, box):
     """The pixels that are not black in a box of the window, by their place from its centre."""
-    cx, cy = width // 2, len(rgb) // 6 // width
+    cx = width // 2
+    cy = len(rgb) // 6 // width
     return {(x, y): rgb[i:i + 3] for y in range(box[1], box[3]) for x in range(box[0], box[2])
             if rgb[(i := 3 * ((cy + y) * width + cx + x)):i + 3] != b"\0\0\0"}
 
@@ -54,12 +62,17 @@ def lit(rgb, width, box):
 class Dancer:
     def __init__(self, workdir, env=None, command=(), binary=BIN, args=()):
         self.err = tempfile.TemporaryFile()
-        self.proc = start([*command, binary, *args], cwd=workdir, stderr=self.err, env={
-            **os.environ, "SDL_AUDIODRIVER": "dummy", **(env or {})})
+        env = {**os.environ, "SDL_AUDIODRIVER": "dummy", **(env or {})}
+        others = self.windows()
+        self.proc = start([*command, binary, *args], cwd=workdir, stderr=self.err, env=env)
         # A launcher such as gio may have ended by then, having started the program.
-        self.window = within(15, lambda: self.proc.poll() in (None, 0) and xdotool(
-            "search", "--onlyvisible", "--class", "dancer").split(), self.stderr)[0]
+        self.window = within(15, lambda: self.proc.poll() in (None, 0) and [
+            *self.windows() - others], self.stderr)[0]
         within(15, lambda: self.shot()[0].strip(b"\0"), lambda: "no frame drawn")
+
+    @staticmethod
+    def windows():
+        return set(xdotool("search", "--onlyvisible", "--class", "dancer").split())
 
     def stderr(self):
         self.err.seek(0)
@@ -73,12 +86,17 @@ class Dancer:
 
     def body_moves(self, seconds=0.5):
         """Whether the head or lower legs move; None if the window stood still, arms and all."""
-        (a, width), _, (b, _) = self.shot(), time.sleep(seconds), self.shot()
-        moved = any(lit(a, width, box) != lit(b, width, box) for box in (HEAD, LEGS))
-        return moved if a != b else None
+        before, width = self.shot()
+        time.sleep(seconds)
+        after, _ = self.shot()
+        moved = any(lit(before, width, box) != lit(after, width, box) for box in (HEAD, LEGS))
+        return moved if before != after else None
+
+    def keys(self, *keys):  # the pointer in the window gives it the keyboard
+        xdotool("mousemove", "--window", self.window, 400, 400, "key", *keys)
 
     def quit(self, key="q"):  # returns what it said
-        xdotool("mousemove", "--window", self.window, 400, 400, "key", key)
+        self.keys(key)
         assert self.proc.wait(timeout=10) == 0
         return self.stderr()
 
@@ -94,3 +112,70 @@ def dancer(workdir):
     """Starts the binary, in `workdir` unless told otherwise."""
     os.chmod(workdir, 0o755)
     return lambda env=None, **options: Dancer(options.pop("cwd", workdir), env, **options)
+
+
+SERVERS = {  # each sound server as a desktop runs it, with a placeholder sink while it has none
+    "pulseaudio": [["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                    "--load=module-always-sink",
+                    "--load=module-native-protocol-unix auth-anonymous=1"]],
+    "pipewire": [["pipewire"], ["wireplumber"], ["pipewire-pulse"]],
+    "pipewire alone": [["pipewire"], ["wireplumber"]],  # no PulseAudio service: nothing to watch
+}
+
+
+class SoundServer:
+    """A sound server on a runtime folder and session bus of its own, needing nothing of the
+    machine's services, with a null sink `out` whose monitor is recorded where PulseAudio is."""
+
+    def __init__(self, workdir, kind):
+        self.kind = kind
+        self.heard_file = f"{workdir}/heard"
+        os.makedirs(f"{workdir}/run", 0o700)
+        # WirePlumber 0.4's Bluetooth monitor asks the login manager about seats; without one, as
+        # in a container, it exits.
+        os.makedirs(config := f"{workdir}/config/wireplumber/bluetooth.lua.d")
+        with open(f"{config}/80-no-seats.lua", "w") as lua:
+            lua.write("bluez_monitor.enabled = false\n")
+        bus = f"unix:path={workdir}/run/bus"
+        self.env = {**os.environ, "HOME": workdir, "XDG_RUNTIME_DIR": f"{workdir}/run",
+                    "XDG_CONFIG_HOME": f"{workdir}/config", "DBUS_SESSION_BUS_ADDRESS": bus}
+        start(["dbus-daemon", "--session", "--nofork", f"--address={bus}"], env=self.env)
+        within(5, lambda: os.path.exists(f"{workdir}/run/bus"), lambda: "no session bus")
+
+    def says(self, *command):
+        return subprocess.run(command, env=self.env, capture_output=True, text=True).stdout
+
+    def start(self, sink=True):
+        first, *clients = SERVERS[self.kind]
+        self.processes = [start(first, env=self.env, stderr=subprocess.DEVNULL)]
+        if clients:  # PipeWire's session manager and PulseAudio service are its clients
+            within(10, lambda: self.says("pw-cli", "info", "0"), lambda: "no PipeWire")
+        for command in clients:
+            self.processes.append(start(command, env=self.env, stderr=subprocess.DEVNULL))
+        if self.kind == "pipewire alone":
+            self.says("pw-cli", "create-node", "adapter", "{ factory.name=support.null-audio-sink"
+                      " node.name=out node.description=out media.class=Audio/Sink object.linger=1"
+                      " }")
+            within(5, lambda: '"out"' in self.says("pw-metadata", "0", "default.audio.sink"),
+                   lambda: "no sink")
+        elif within(10, lambda: "Default Sink: auto_null" in self.says("pactl", "info"),
+                    lambda: "no sound server: " + self.says("pactl", "info")) and sink:
+            self.add_sink()
+
+    def add_sink(self, name="out"):
+        assert self.says("pactl", "load-module", "module-null-sink", f"sink_name={name}")
+        self.says("pactl", "set-default-sink", name)
+        if name == "out":
+            with open(self.heard_file, "wb") as heard:
+                recorder = ["parec", "-d", "out.monitor", "--latency-msec=20"]
+                self.processes.append(start(recorder, env=self.env, stdout=heard))
+
+    def heard(self, seconds=0.3):  # the last `seconds` the sink played, left and right interleaved
+        with open(self.heard_file, "rb") as heard:
+            return array.array("h", heard.read()[-int(seconds * 44100) * 4:])
+
+    def loud(self):
+        return max(self.heard(), default=0) > 1000
+
+    def stop(self):
+        end(*self.processes)

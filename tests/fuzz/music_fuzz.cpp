@@ -1,7 +1,7 @@
-// The music file's bytes, as a libFuzzer target: they become 1.mp3 in the working directory, which
-// loadMusicFile opens and loads and the mixer's decoders play. The mixer's device is answered here,
-// not by SDL, and its callback called in place of SDL's audio thread, so decoding runs flat out and
-// always plays the same. Built with DANCER_REPLAY, it replays the files named on its command line instead.
+// The music file's bytes as a libFuzzer target: they become 1.mp3 in the working directory, which
+// loadMusicFile loads and the mixer's decoders play. The mixer's device is answered here, and its
+// callback called in place of SDL's audio thread, so decoding runs flat out and always the same.
+// Built with DANCER_REPLAY, it replays the files named on its command line instead.
 #include <SDL.h>
 #include <SDL_mixer.h>
 
@@ -22,14 +22,12 @@ extern "C" SDL_AudioDeviceID SDL_OpenAudioDevice(const char*, int, const SDL_Aud
                                                  SDL_AudioSpec* obtained, int) {
     device = *desired;
     device.size = desired->samples * desired->channels * SDL_AUDIO_BITSIZE(desired->format) / 8;
-    if (obtained != nullptr) *obtained = device;
+    *obtained = device;
     return 2;  // SDL knows no device 2: its calls to lock, pause and close it do nothing
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // Held open for every input, in the program's format.
     static const bool ready = setenv("SDL_AUDIODRIVER", "dummy", 1) == 0 &&
-                              SDL_InitSubSystem(SDL_INIT_AUDIO) == 0 &&
                               Mix_OpenAudioDevice(44100, AUDIO_F32SYS, 2, 1024, nullptr, 0) == 0;
     if (!ready) std::abort();
     std::ofstream("1.mp3", std::ios::binary).write(reinterpret_cast<const char*>(data), size);
@@ -37,9 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Mix_Music* music = loadMusicFile("1.mp3", whyNot);
     if (music == nullptr) return 0;
     Mix_PlayMusic(music, -1);
-    // About a second, long enough for a short input to end and loop.
     std::vector<Uint8> buffer(device.size);
-    for (int i = 0; i < 48; ++i) {
+    for (int i = 0; i < 48; ++i) {  // about a second: a short input ends and loops
         device.callback(device.userdata, buffer.data(), static_cast<int>(buffer.size()));
     }
     Mix_FreeMusic(music);
