@@ -90,6 +90,11 @@ TEST(MotionDriver, TheQuietMeanDrivesPhasesThatBounceUnclamped) {
     }
     EXPECT_NEAR(std::abs(bodyVelocity), 1.2, 1e-3);
     EXPECT_LT(lowest, -0.1);
+    // In the middle too, a velocity of 0 counts as falling.
+    bodyPhase = 0.5;
+    bodyVelocity = 0;
+    tickWith(0.001f);
+    EXPECT_EQ(bodyVelocity, -48 * m);
 }
 
 TEST(Spectrum, SinesReadTheirAmplitudeInTheirBinAndHalfInItsNeighbours) {

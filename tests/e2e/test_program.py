@@ -28,8 +28,8 @@ def full_screen(d, key, size):  # presses `key`, waits for `size`, and returns t
     return d.shot()
 
 
-def test_window_picture_credits_full_screen_and_keys_without_a_sound_card(dancer):
-    d = dancer({"SDL_AUDIODRIVER": "alsa", "ALSA_CONFIG_PATH": os.devnull})
+def test_window_picture_credits_full_screen_and_keys_without_music(dancer):
+    d = dancer()
     assert "Position: 100,100 (screen: 0)\n  Geometry: 800x800\n" in xdotool(
         "getwindowgeometry", d.window)
     assert xprop("-notype", "-id", d.window, "_NET_WM_NAME", "_NET_WM_ICON_NAME", "WM_CLASS") == (
@@ -73,20 +73,20 @@ def test_window_picture_credits_full_screen_and_keys_without_a_sound_card(dancer
     after = within(5, lambda: (a := lit(*d.shot(), LEGS)) == lit(*d.shot(), LEGS) and a,
                    lambda: "it goes on turning")
     assert before != after
-    said = d.quit("Escape")
-    assert said.startswith("dancer: default audio output: ALSA: ")
-    assert said.endswith("; running without music\n") and said.count("\n") == 1
+    assert d.quit("Escape") == NO_MUSIC
 
 
-def test_full_screen_is_asked_of_a_window_manager(dancer):
+def test_full_screen_is_asked_of_a_window_manager_and_no_sound_card_is_one_line(dancer):
     manager = start(["openbox", "--sm-disable"], stderr=subprocess.DEVNULL)
     within(5, lambda: "FULLSCREEN" in xprop("-root", "_NET_SUPPORTED"), lambda: "no manager")
     try:
-        d = dancer()
+        d = dancer({"SDL_AUDIODRIVER": "alsa", "ALSA_CONFIG_PATH": os.devnull})
         full_screen(d, "F11", "1700x1000")
         assert "FULLSCREEN" in xprop("-id", d.window, "_NET_WM_STATE")
         full_screen(d, "f", "800x800")
-        assert d.quit() == NO_MUSIC
+        said = d.quit()
+        assert said.startswith("dancer: default audio output: ALSA: ")
+        assert said.endswith("; running without music\n") and said.count("\n") == 1
     finally:  # its word that it manages the screen would outlive it
         end(manager)
         xprop("-root", "-remove", "_NET_SUPPORTED")
@@ -107,8 +107,8 @@ def test_help_version_and_mistakes_are_answered_without_a_display(arguments, sta
 
 
 def track_position(left):  # the test track's tone rises from 200 Hz by 100 Hz a second
-    stretch = left[:4410]  # 0.1 s, whose sign changes tell the tone
-    return (sum((a < 0) != (b < 0) for a, b in zip(stretch, stretch[1:])) * 5 - 200) / 100
+    signs = [v > 0 for v in left[:4410] if abs(v) > 500]  # 0.1 s, clear of noise round zero
+    return (sum(a != b for a, b in zip(signs, signs[1:])) * 5 - 200) / 100
 
 
 def rests(d):
@@ -165,12 +165,17 @@ def test_a_sound_server_crash_rests_both_a_player_and_a_listener_and_its_return_
         if times == 2:
             server.add_sink()
         within(5, server.loud, lambda: "no music on the sink")
-        time.sleep(0.2)  # from its first sound, the music goes on where it was last heard
+        # From its first sound, the music goes on about where it was last heard: what the server
+        # held of it then is lost, a tenth of a second on PulseAudio, up to a half on PipeWire.
+        time.sleep(0.2)
         left = server.heard(60)[0::2]
         resumed = track_position(left[next(i for i, v in enumerate(left) if abs(v) > 1000):])
-        assert times == 2 or abs((resumed - last_heard + 10) % 20 - 10) < 0.5, resumed
-    # Another default output: the music follows it, and the listener listens to it.
+        assert times == 2 or abs((resumed - last_heard + 10) % 20 - 10) < 0.75, resumed
+    assert player.body_moves(1.0)
+    # Another default output, and the music moved there: the listener listens to it.
     server.add_sink("other")
+    server.says("pactl", "move-sink-input", server.says("pactl", "list", "short", "sink-inputs")
+                .split()[0], "other")
     within(5, lambda: listener.body_moves(0.5), lambda: "not listening")
     # Every SDL plays through the PulseAudio protocol where the server speaks it.
     assert player.quit() == (LOST + BACK) * 2
