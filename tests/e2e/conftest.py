@@ -169,6 +169,9 @@ class SoundServer:
             with open(self.heard_file, "wb") as heard:
                 recorder = ["parec", "-d", "out.monitor", "--latency-msec=20"]
                 self.processes.append(start(recorder, env=self.env, stdout=heard))
+            # Until a client asks for short latency, PulseAudio's null sink renders seconds at a
+            # time: a player arriving then waited 1.9 s for its second request, at rest.
+            within(5, lambda: os.path.getsize(self.heard_file), lambda: "not recording")
 
     def heard(self, seconds=0.3):  # the last `seconds` the sink played, left and right interleaved
         with open(self.heard_file, "rb") as heard:
