@@ -242,7 +242,8 @@ void skipTrack(int step) {
     if (!musicStarted || outputLost) return;
     // With the hook away the audio thread changes no track, and this thread may.
     Mix_HookMusicFinished(nullptr);
-    if (tracks.size() > 1) playTrack(step, 0);
+    // When every track has gone from under it, the one playing stops too, as its line says.
+    if (tracks.size() > 1 && !playTrack(step, 0)) Mix_HaltMusic();
     Mix_HookMusicFinished(onTrackEnd);
 }
 

@@ -91,7 +91,6 @@ bool pollServer() {
     return false;
 }
 
-// The default output's monitor, recorded anew whenever the default output is another.
 // Called as the connection is polled: what was recorded goes to the tap as it comes.
 void handOverRecording(pa_stream* stream, std::size_t, void*) {
     const void* data = nullptr;
