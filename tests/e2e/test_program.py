@@ -76,9 +76,13 @@ def test_window_picture_credits_full_screen_and_keys_without_music(dancer):
     assert d.quit("Escape") == NO_MUSIC
 
 
-def test_full_screen_is_asked_of_a_window_manager_and_no_sound_card_is_one_line(dancer):
-    manager = start(["openbox", "--sm-disable"], stderr=subprocess.DEVNULL)
-    within(5, lambda: "FULLSCREEN" in xprop("-root", "_NET_SUPPORTED"), lambda: "no manager")
+def test_full_screen_is_asked_of_a_window_manager_and_no_sound_card_is_one_line(dancer, workdir):
+    # A window mapped while openbox is still starting up may never be managed (on the first start in
+    # a fresh Debian 12, every time): it says when it has started.
+    started = f"{workdir}/started"
+    manager = start(["openbox", "--sm-disable", "--startup", f"touch {started}"],
+                    stderr=subprocess.DEVNULL)
+    within(20, lambda: os.path.exists(started), lambda: "no window manager")
     try:
         d = dancer({"SDL_AUDIODRIVER": "alsa", "ALSA_CONFIG_PATH": os.devnull})
         full_screen(d, "F11", "1700x1000")
