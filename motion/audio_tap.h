@@ -32,9 +32,8 @@ void startTap(int outputRate, int queuedFrames, int lateFrames,
               TapClock clock = steadyNanoseconds);
 
 // Audio thread: one buffer of interleaved stereo float frames as it is handed to the device, or as
-// it was recorded. Keeps
-// (L+R)/2 of each, limited to [-1, 1] as the device plays it, and notes the time. Allocates nothing
-// and holds the lock only for the copy.
+// it was recorded. Keeps (L+R)/2 of each, limited to [-1, 1] as the device plays it, and notes the
+// time. Allocates nothing and holds the lock only for the copy.
 void tapMixedOutput(const float* stereoFrames, int frameCount);
 
 // GLUT thread: the `count` mono samples ending with the one being heard now, oldest first; zeros

@@ -74,8 +74,7 @@ void disconnectServer() {
 // Handles what the server has sent, a burst of it at most, without waiting; false once the
 // connection has failed, which then is dropped.
 bool pollServer() {
-    for (int dispatched = 0; dispatched < 64 && pa_mainloop_iterate(serverLoop, 0, nullptr) > 0;) {
-        ++dispatched;
+    for (int burst = 0; burst < 64 && pa_mainloop_iterate(serverLoop, 0, nullptr) > 0; ++burst) {
     }
     const pa_context_state_t state = pa_context_get_state(serverLink);
     if (PA_CONTEXT_IS_GOOD(state)) return true;
@@ -129,7 +128,8 @@ void recordDefaultOutput(pa_context*, const pa_server_info* info, void*) {
     buffering.fragsize =
         static_cast<std::uint32_t>(pa_usec_to_bytes(FRAGMENT_USEC, &recordedFormat));
     const std::string monitor = recordedSink + ".monitor";
-    // Timing is only asked for when someone wants to know how far behind the sink the window is.
+    // The server's timing is only fetched when listeningLagSeconds asks; until then, interpolating
+    // it costs nothing.
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING);
     pa_stream_connect_record(recording, monitor.c_str(), &buffering, flags);
