@@ -43,6 +43,7 @@ int glutOptionLength(const char* argument) {
 
 CommandLine readCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     CommandLine command;
+    command.glutArgumentCount = argc;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
@@ -50,6 +51,7 @@ CommandLine readCommandLine(int argc, const char* const* argv, std::FILE* out, s
             command.operands.emplace_back(argument);
         } else if (std::strcmp(argument, "--") == 0) {
             optionsEnded = true;
+            command.glutArgumentCount = i;
         } else if (std::strcmp(argument, "--listen") == 0) {
             command.listen = true;
         } else if (std::strcmp(argument, "--help") == 0) {

@@ -7,11 +7,12 @@
 struct CommandLine {
     std::vector<std::string> operands;  // music files and folders, as given
     bool listen = false;                // --listen: dance to what the default output plays
+    int glutArgumentCount = 0;          // argv's leading entries GLUT may see: up to any "--"
     int exitStatus = -1;                // 0 or 2 once answered without a window; -1: run
 };
 
-// Reads the arguments as GLUT leaves them to the program: its options, and the values that
-// follow -display and -geometry, are passed over; after "--" everything is an operand. --help and
-// --version are answered on `out` (status 0), an unknown option or --listen with files in one
-// line on `err` (status 2).
+// Reads the arguments GLUT also reads: its options, and the values that follow -display and
+// -geometry, are passed over; after "--" everything is an operand, which GLUT is not to see.
+// --help and --version are answered on `out` (status 0), an unknown option or --listen with files
+// in one line on `err` (status 2).
 CommandLine readCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err);

@@ -22,7 +22,9 @@ int main(int argc, char** argv) {
     } else {
         chooseMusic(command.operands);
     }
-    glutInit(&argc, argv);
+    // GLUT would take an operand such as "-iconic" after "--" for one of its own options.
+    int glutArgumentCount = command.glutArgumentCount;
+    glutInit(&glutArgumentCount, argv);
     glutInitWindowSize(800, 800);
     glutInitWindowPosition(100, 100);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);

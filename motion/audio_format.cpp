@@ -95,20 +95,33 @@ void hideWavTags(DecoderView& view, ReadBytesAt read, void* file) {
 constexpr std::uint64_t FIRST_BLOCK = 4;
 constexpr std::size_t BLOCK_HEADER = 4;
 constexpr unsigned char LAST_BLOCK = 0x80;
+constexpr unsigned char STREAMINFO = 0;
 constexpr unsigned char PADDING = 1;
 constexpr unsigned char VORBIS_COMMENT = 4;
 
 void hideFlacTags(DecoderView& view, ReadBytesAt read, void* file) {
     std::uint64_t at = FIRST_BLOCK;
+    bool streamInfoSeen = false;
     for (int block = 0; block < CHUNK_LIMIT; ++block) {
         unsigned char header[BLOCK_HEADER];
         if (read(file, at, header, sizeof header) < sizeof header) return;
-        if ((header[0] & ~LAST_BLOCK) == VORBIS_COMMENT) {
+        const int type = header[0] & ~LAST_BLOCK;
+        const bool repeatedStreamInfo = type == STREAMINFO && streamInfoSeen;
+        streamInfoSeen = streamInfoSeen || type == STREAMINFO;
+        if (type == VORBIS_COMMENT || repeatedStreamInfo) {
             const char padding = static_cast<char>((header[0] & LAST_BLOCK) | PADDING);
             if (!addPatch(view, at, &padding, 1)) return;
         }
+        // The mixer leaks what it made of the stream description when libFLAC fails on a later
+        // block, as it does on one that runs past the end of the file.
+        const std::uint64_t end = at + BLOCK_HEADER + bigEndian(header + 1, 3);
+        unsigned char lastByte;
+        if (end > at + BLOCK_HEADER && read(file, end - 1, &lastByte, 1) == 0) {
+            view.problem = "its metadata is cut short";
+            return;
+        }
         if ((header[0] & LAST_BLOCK) != 0) return;
-        at += BLOCK_HEADER + bigEndian(header + 1, 3);
+        at = end;
     }
     view.problem = "it has too many metadata blocks";
 }

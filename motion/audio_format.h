@@ -44,6 +44,9 @@ struct DecoderView {
 // The program shows no titles, and the mixer's tag readers are its weakest code: a long title in
 // an ID3 tag overruns a stack buffer, an empty FLAC comment is a null pointer. So the view hides
 // every tag: an MP3 starts after its ID3v2 tags, a WAV file's ID3 chunks are renamed to JUNK, and
-// a FLAC file's comment blocks become padding. A WAV file whose format chunk gives a channel count
-// outside 1 to 255 is refused: the mixer keeps the count in a byte and divides by it.
+// a FLAC file's comment blocks become padding. The mixer also leaks memory when a FLAC file
+// describes its stream twice or its metadata fails after the description: a second description
+// becomes padding too, and metadata that runs past the file's end is refused. So is a WAV file
+// whose format chunk gives a channel count outside 1 to 255: the mixer keeps the count in a byte
+// and divides by it.
 DecoderView viewForDecoder(AudioFormat format, ReadBytesAt read, void* file);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -183,6 +184,19 @@ Mix_Music* loadMusicFile(const char* path, std::string& whyNot) {
     return music;
 }
 
+namespace {
+// Where libmpg123 is loaded; null if it cannot be found.
+const void* decoderLibrary() {
+    static const void* base = [] {
+        Dl_info library;
+        void* anyFunction = dlsym(RTLD_NEXT, "mpg123_new");
+        return anyFunction != nullptr && dladdr(anyFunction, &library) != 0 ? library.dli_fbase
+                                                                            : nullptr;
+    }();
+    return base;
+}
+}  // namespace
+
 // The mixer decodes MP3 through libmpg123 without asking it to be quiet, and libmpg123 then prints
 // notes about junk and damaged frames to stderr. The mixer gets its decoder handles through this
 // definition, which stands in front of the library's and makes each handle quiet.
@@ -198,4 +212,22 @@ extern "C" mpg123_handle* mpg123_new(const char* decoder, int* error) {
         mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
     }
     return handle;
+}
+
+// NOTE: libmpg123 before 1.33 (Debian 12 and 13) writes one warning whatever its handle is told, for
+// every layer II frame whose stereo bound lies past its last subband: a damaged file, or an unusual
+// one, fills the terminal with them. The library's writes come through this definition, which
+// stands in front of the C library's and drops those made from inside the decoder.
+extern "C" std::size_t fwrite(const void* data, std::size_t size, std::size_t count,
+                              std::FILE* stream) {
+    using Write = std::size_t (*)(const void*, std::size_t, std::size_t, std::FILE*);
+    static const auto libraryWrite = reinterpret_cast<Write>(dlsym(RTLD_NEXT, "fwrite"));
+    if (stream == stderr && decoderLibrary() != nullptr) {
+        Dl_info caller;
+        if (dladdr(__builtin_return_address(0), &caller) != 0 &&
+            caller.dli_fbase == decoderLibrary()) {
+            return count;
+        }
+    }
+    return libraryWrite(data, size, count, stream);
 }

@@ -259,12 +259,13 @@ TEST(Trackball, DragsTurnAboutTheViewersAxesAndAFlickSpinsUntilAClick) {
     EXPECT_EQ(frame(), frame());
 }
 
-TEST(CommandLine, GlutsOptionsAndTheirValuesAreNoOperandsNorIsAnythingAfterADoubleDash) {
+TEST(CommandLine, GlutsOptionsAreNoOperandsAndWhatFollowsADoubleDashIsOnlyOperands) {
     const char* const argv[] = {"dancer", "-display", ":1", "a.mp3", "-sync", "-",
                                 "--",     "-geometry", "--help"};
     const CommandLine command = readCommandLine(9, argv, nullptr, nullptr);
     EXPECT_EQ(command.exitStatus, -1);
     EXPECT_EQ(command.operands, (std::vector<std::string>{"a.mp3", "-", "-geometry", "--help"}));
+    EXPECT_EQ(command.glutArgumentCount, 6);
 }
 }  // namespace
 
