@@ -5,16 +5,16 @@
 #include <alsa/asoundlib.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstddef>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "motion/audio_tap.h"
+#include "motion/messages.h"
 #include "motion/music_file.h"
 #include "motion/playlist.h"
 #include "motion/sound_server.h"
@@ -33,10 +33,8 @@ Mix_Music* musicStream = nullptr;
 bool musicStarted = false;  // GLUT thread: the output opened and music played
 bool listeningInstead = false;  // GLUT thread: nothing plays; what the desktop plays is heard
 
-const char OUTPUT_NAME[] = "default audio output";
 constexpr int OUTPUT_RATE = 44100;
 constexpr int OUTPUT_BUFFER_FRAMES = 1024;
-constexpr auto REOPEN_INTERVAL = std::chrono::seconds(2);
 
 float heardWindow[SPECTRUM_WINDOW];
 
@@ -61,12 +59,15 @@ bool playTrack(int step, double seconds) {
         currentTrack = (currentTrack + tracks.size() + step) % tracks.size();
         std::string whyNot;
         Mix_Music* music = loadMusicFile(tracks[currentTrack].c_str(), whyNot);
-        if (music != nullptr && startPlaying(music, seconds)) {
-            Mix_FreeMusic(musicStream);
-            musicStream = music;
-            return true;
-        }
         if (music != nullptr) {
+            // Set before it plays: a track that ends within its first buffer runs the hook at once,
+            // on the audio thread, and that plays the next and frees this one.
+            Mix_Music* previous = std::exchange(musicStream, music);
+            if (startPlaying(music, seconds)) {
+                Mix_FreeMusic(previous);
+                return true;
+            }
+            musicStream = previous;
             whyNot = Mix_GetError();
             Mix_FreeMusic(music);
         }
@@ -99,13 +100,6 @@ void tapOutput(void*, Uint8* stream, int bytes) {
                    bytes / static_cast<int>(2 * sizeof(float)));
 }
 
-// From a loss until the output is back, the mixer and its music belong to the thread that reopens
-// it, and the GLUT thread only reads the tap and this flag. Closing a lost device takes tens of
-// milliseconds and opening one can wait on a sound server, which no tick should. Quitting meanwhile
-// is safe: the process ends with the thread, and none of the program's objects has a destructor.
-bool outputLost = false;              // GLUT thread
-std::atomic<bool> outputBack{false};  // set by the reopening thread when the music plays again
-
 // Opens the default output. SDL plays through the PulseAudio protocol wherever a server speaks it
 // (PulseAudio and PipeWire's PulseAudio service both do): a stream there follows the server's
 // default output wherever it moves, also from the placeholder a restarted server offers before its
@@ -123,13 +117,13 @@ bool openOutput(bool atStart) {
         ready = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
     }
     if (!ready) {
-        if (atStart) reportUnplayable(OUTPUT_NAME, SDL_GetError(), false);
+        if (atStart) reportUnplayable(AUDIO_OUTPUT, SDL_GetError(), false);
         return false;
     }
     // No changes allowed: SDL converts to whatever the hardware wants, and the tap always sees
     // stereo float at 44100 Hz in buffers of OUTPUT_BUFFER_FRAMES.
     if (Mix_OpenAudioDevice(OUTPUT_RATE, AUDIO_F32SYS, 2, OUTPUT_BUFFER_FRAMES, nullptr, 0) != 0) {
-        if (atStart) reportUnplayable(OUTPUT_NAME, Mix_GetError(), false);
+        if (atStart) reportUnplayable(AUDIO_OUTPUT, Mix_GetError(), false);
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return false;
     }
@@ -150,24 +144,134 @@ bool startTracks(double seconds) {
     return playTrack(0, seconds);
 }
 
-void closeAndReopenOutput(double resumeAt, bool musicWasPlaying) {
+// The output's life once its sound server has gone. Closing a lost device takes tens of
+// milliseconds and opening one can wait on a sound server, which no tick should: both are done on
+// a thread of their own, one at a time, and while one runs, the mixer, its music and the tracks
+// belong to it. The GLUT thread only reads the tap, and takes the result once the thread is done.
+enum class Output {
+    Playing,  // open, and the server behind it watched
+    Closing,  // lost, and being closed
+    Waiting,  // closed; opened again once the server is there
+    Opening,  // being opened again
+    Silent,   // closed for good: the music had stopped, or its files have gone
+};
+enum class Outcome { Closed, NoOutput, NothingToPlay, Playing };
+
+Output output = Output::Playing;  // GLUT thread
+double resumeAt = 0;              // seconds into the track; set before the thread that reads it
+bool resumeWanted = false;        // the music was playing when the server went
+bool serverWentWhileOpening = false;
+std::thread outputWork;
+Outcome outputWorkOutcome = Outcome::Closed;  // the thread's, until outputWorkDone says it is done
+std::atomic<bool> outputWorkDone{false};
+
+void startOutputWork(Outcome (*work)()) {
+    outputWorkDone.store(false, std::memory_order_relaxed);
+    outputWork = std::thread([work] {
+        outputWorkOutcome = work();
+        outputWorkDone.store(true, std::memory_order_release);
+    });
+}
+
+// Whether the thread has finished, and has been joined: its outcome is then this thread's to read.
+bool outputWorkFinished() {
+    if (!outputWork.joinable()) return true;
+    if (!outputWorkDone.load(std::memory_order_acquire)) return false;
+    outputWork.join();
+    return true;
+}
+
+Outcome closeLostOutput() {
     // NOTE: the music cannot outlive the audio it was loaded for. With SDL 3 under SDL 2's name,
     // shutting audio down frees the converter the decoder feeds, and music kept across a reopen
     // plays silence; so it is freed first and loaded from the file again.
     Mix_FreeMusic(musicStream);
     musicStream = nullptr;
     closeOutput();
-    // Music that had already stopped (its file shrank) has nothing to come back to.
-    if (!musicWasPlaying) return;
-    do {
-        std::this_thread::sleep_for(REOPEN_INTERVAL);
-    } while (!openOutput(false));
+    return Outcome::Closed;
+}
+
+Outcome reopenOutput() {
+    if (!openOutput(false)) return Outcome::NoOutput;
     if (!startTracks(resumeAt)) {
         // The files have gone or changed, and said so; silence stays.
         closeOutput();
-        return;
+        return Outcome::NothingToPlay;
     }
-    outputBack.store(true, std::memory_order_release);
+    return Outcome::Playing;
+}
+
+// When the sound server has gone: silence from now on, one line, and the output closed.
+void noticeLoss() {
+    const std::string reason =
+        std::string("the ") + SDL_GetCurrentAudioDriver() + " device went away";
+    reportUnplayable(AUDIO_OUTPUT, reason.c_str(), false);
+    // With the hook away, the track and its music stay as they are.
+    Mix_HookMusicFinished(nullptr);
+    // Noticed within a tick of the loss; the buffer the device held then was never played.
+    const double position = Mix_GetMusicPosition(musicStream) -
+                            static_cast<double>(OUTPUT_BUFFER_FRAMES) / OUTPUT_RATE;
+    resumeAt = position > 0 ? position : 0.0;
+    resumeWanted = Mix_PlayingMusic() != 0;
+    Mix_SetPostMix(nullptr, nullptr);
+    // Nothing handed over from now on is heard.
+    startTap(OUTPUT_RATE, OUTPUT_BUFFER_FRAMES, OUTPUT_BUFFER_FRAMES);
+    output = Output::Closing;
+    startOutputWork(closeLostOutput);
+}
+
+// Each tick while music plays: the output follows its sound server, which is polled here.
+void followSoundServer() {
+    const WatchedServer server = pollSoundServer();
+    switch (output) {
+        case Output::Playing:
+            if (server == WatchedServer::Gone) noticeLoss();
+            break;
+        case Output::Closing:
+            // Music that had already stopped (its file shrank) has nothing to come back to.
+            if (outputWorkFinished()) output = resumeWanted ? Output::Waiting : Output::Silent;
+            break;
+        case Output::Waiting:
+            if (server == WatchedServer::There) {
+                serverWentWhileOpening = false;
+                output = Output::Opening;
+                startOutputWork(reopenOutput);
+            }
+            break;
+        case Output::Opening:
+            serverWentWhileOpening = serverWentWhileOpening || server == WatchedServer::Gone;
+            if (!outputWorkFinished()) break;
+            if (outputWorkOutcome == Outcome::NothingToPlay) {
+                output = Output::Silent;
+            } else if (outputWorkOutcome == Outcome::NoOutput) {
+                output = Output::Waiting;
+                watchSoundServerAgainLater();
+            } else if (serverWentWhileOpening) {
+                // It may have opened on the server that went: closed again, and opened once the
+                // server is there, without a word.
+                Mix_HookMusicFinished(nullptr);
+                Mix_SetPostMix(nullptr, nullptr);
+                output = Output::Closing;
+                startOutputWork(closeLostOutput);
+            } else {
+                output = Output::Playing;
+                tellUser(AUDIO_OUTPUT, "back; music resumed");
+            }
+            break;
+        case Output::Silent:
+            break;
+    }
+}
+
+// At exit, from whatever calls it: the threads that use the tracks and the mixer stop first.
+void stopMusic() {
+    if (outputWork.joinable()) outputWork.join();
+    const bool open = output == Output::Playing ||
+                      (output == Output::Opening && outputWorkOutcome == Outcome::Playing);
+    if (!open) return;
+    // Otherwise halting the music would run the hook, and with it the next track.
+    Mix_HookMusicFinished(nullptr);
+    closeOutput();
 }
 
 // The sound server behind the output just opened, if it has one, is watched to notice when it
@@ -178,33 +282,6 @@ void watchServerBehindOutput() {
         (std::strcmp(driver, "pulseaudio") == 0 || std::strcmp(driver, "pipewire") == 0)) {
         watchSoundServer();
     }
-}
-
-// When the sound server has gone: silence from now on, one line, and a thread that brings it back.
-void noticeLoss() {
-    if (!soundServerGone()) return;
-    const std::string reason =
-        std::string("the ") + SDL_GetCurrentAudioDriver() + " device went away";
-    reportUnplayable(OUTPUT_NAME, reason.c_str(), false);
-    // With the hook away, the track and its music stay as they are.
-    Mix_HookMusicFinished(nullptr);
-    // Noticed within a tick of the loss; the buffer the device held then was never played.
-    const double resumeAt = Mix_GetMusicPosition(musicStream) -
-                            static_cast<double>(OUTPUT_BUFFER_FRAMES) / OUTPUT_RATE;
-    const bool wasPlaying = Mix_PlayingMusic() != 0;
-    Mix_SetPostMix(nullptr, nullptr);
-    // Nothing handed over from now on is heard.
-    startTap(OUTPUT_RATE, OUTPUT_BUFFER_FRAMES, OUTPUT_BUFFER_FRAMES);
-    outputLost = true;
-    std::thread(closeAndReopenOutput, resumeAt > 0 ? resumeAt : 0.0, wasPlaying).detach();
-}
-
-// When that thread is done: one line more, and the server behind the new output is watched.
-void noticeReturn() {
-    if (!outputBack.exchange(false, std::memory_order_acquire)) return;
-    outputLost = false;
-    std::fprintf(stderr, "dancer: %s: back; music resumed\n", OUTPUT_NAME);
-    watchServerBehindOutput();
 }
 }  // namespace
 
@@ -230,6 +307,7 @@ void startMusic() {
     musicStarted = startTracks(0);
     if (musicStarted) {
         watchServerBehindOutput();
+        std::atexit(stopMusic);
         return;
     }
     // Nothing to play: give the device back rather than feed it silence for the whole run.
@@ -239,7 +317,7 @@ void startMusic() {
 }
 
 void skipTrack(int step) {
-    if (!musicStarted || outputLost) return;
+    if (!musicStarted || output != Output::Playing) return;
     // With the hook away the audio thread changes no track, and this thread may.
     Mix_HookMusicFinished(nullptr);
     // When every track has gone from under it, the one playing stops too, as its line says.
@@ -250,10 +328,8 @@ void skipTrack(int step) {
 void fetchSpectrum() {
     if (listeningInstead) {
         keepListening();
-    } else if (outputLost) {
-        noticeReturn();
     } else if (musicStarted) {
-        noticeLoss();
+        followSoundServer();
     } else {
         return;
     }

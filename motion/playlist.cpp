@@ -8,17 +8,18 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
 #include "motion/audio_format.h"
+#include "motion/messages.h"
 
 const char MUSIC_FILE[] = "1.mp3";
 
 void reportUnplayable(const char* what, const char* reason, bool othersLeft) {
-    std::fprintf(stderr, "dancer: %s: %s; %s\n", what, reason,
-                 othersLeft ? "skipped" : "running without music");
+    const std::string message =
+        std::string(reason) + (othersLeft ? "; skipped" : "; running without music");
+    tellUser(what, message.c_str());
 }
 
 namespace {

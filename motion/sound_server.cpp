@@ -18,6 +18,7 @@
 #include <string>
 
 #include "motion/audio_tap.h"
+#include "motion/messages.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -27,32 +28,27 @@ using Clock = std::chrono::steady_clock;
 // stop calling it; some send a removal event, others none or one for no device in particular, and
 // some report the device as playing. What tells on all of them is a connection of our own to the
 // server: it fails when the server goes.
+constexpr auto RETRY_INTERVAL = std::chrono::seconds(2);
 pa_mainloop* serverLoop = nullptr;
 pa_context* serverLink = nullptr;  // null: no connection
 bool serverLinkReady = false;      // it was connected, so a failure now means the server went
+Clock::time_point nextTry;         // when to connect again, or to give up on a connection not ready
+std::string refusal;               // why the last connection that never became ready failed
+
+bool watching = false;
 
 // Listening: what the default output plays is recorded from its monitor in pieces of a tick's
 // length, one for each tick to take in: every piece costs the server's protocol a few system calls.
 constexpr pa_usec_t FRAGMENT_USEC = 20000;
-constexpr auto RETRY_INTERVAL = std::chrono::seconds(2);
 bool listening = false;
 pa_sample_spec recordedFormat{PA_SAMPLE_FLOAT32NE, 44100, 2};
 pa_stream* recording = nullptr;
 std::string recordedSink;     // whose monitor is recorded
 bool recordingFailed = false; // its sink went, and with it the recording
-Clock::time_point nextTry;    // when to connect again, while there is no connection
 bool silenceSaid = false;     // the last line said that nothing can be listened to
 
 void say(const char* what) {
-    std::fprintf(stderr, "dancer: default audio output: %s\n", what);
-}
-
-void connectServer() {
-    if (serverLoop == nullptr) serverLoop = pa_mainloop_new();
-    serverLink = pa_context_new(pa_mainloop_get_api(serverLoop), "dancer");
-    serverLinkReady = false;
-    // A connection that cannot even start fails here; its state says so on the next poll.
-    pa_context_connect(serverLink, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
+    tellUser(AUDIO_OUTPUT, what);
 }
 
 void stopRecording() {
@@ -69,25 +65,39 @@ void disconnectServer() {
     pa_context_disconnect(serverLink);
     pa_context_unref(serverLink);
     serverLink = nullptr;
+    serverLinkReady = false;
 }
 
-// Handles what the server has sent, a burst of it at most, without waiting; false once the
-// connection has failed, which then is dropped.
-bool pollServer() {
+// What became of the connection since the last poll.
+enum class Link { Unchanged, Ready, Lost, Refused };
+
+// Keeps the one connection, watching or listening alike: makes one when there is none and it is
+// time to, handles what the server has sent (a burst of it at most, without waiting), and drops it
+// when it fails, or when it is still not ready by the next try.
+Link keepConnected() {
+    if (serverLink == nullptr) {
+        const Clock::time_point now = Clock::now();
+        if (now < nextTry) return Link::Unchanged;
+        nextTry = now + RETRY_INTERVAL;
+        if (serverLoop == nullptr) serverLoop = pa_mainloop_new();
+        serverLink = pa_context_new(pa_mainloop_get_api(serverLoop), "dancer");
+        // A connection that cannot even start fails here; its state says so below.
+        pa_context_connect(serverLink, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
+    }
     for (int burst = 0; burst < 64 && pa_mainloop_iterate(serverLoop, 0, nullptr) > 0; ++burst) {
     }
     const pa_context_state_t state = pa_context_get_state(serverLink);
-    if (PA_CONTEXT_IS_GOOD(state)) return true;
-    if (listening && !silenceSaid) {
-        const std::string reason = serverLinkReady
-            ? "the sound server went away; resting until it is back"
-            : std::string("no sound server to listen to (") +
-                  pa_strerror(pa_context_errno(serverLink)) + "); resting until there is one";
-        say(reason.c_str());
-        silenceSaid = true;
+    if (state == PA_CONTEXT_READY) {
+        if (serverLinkReady) return Link::Unchanged;
+        serverLinkReady = true;
+        return Link::Ready;
     }
+    if (PA_CONTEXT_IS_GOOD(state) && Clock::now() < nextTry) return Link::Unchanged;
+    const bool wasReady = serverLinkReady;
+    refusal = pa_strerror(PA_CONTEXT_IS_GOOD(state) ? PA_ERR_TIMEOUT
+                                                    : pa_context_errno(serverLink));
     disconnectServer();
-    return false;
+    return wasReady ? Link::Lost : Link::Refused;
 }
 
 // Called as the connection is polled: what was recorded goes to the tap as it comes.
@@ -157,16 +167,18 @@ void replaceFailedRecording() {
 }  // namespace
 
 void watchSoundServer() {
-    connectServer();
+    watching = true;
+    nextTry = Clock::now();
 }
 
-bool soundServerGone() {
-    if (serverLink == nullptr) return false;
-    if (pollServer()) {
-        serverLinkReady = serverLinkReady || pa_context_get_state(serverLink) == PA_CONTEXT_READY;
-        return false;
-    }
-    return serverLinkReady;
+WatchedServer pollSoundServer() {
+    if (!watching) return WatchedServer::Absent;
+    if (keepConnected() == Link::Lost) return WatchedServer::Gone;
+    return serverLinkReady ? WatchedServer::There : WatchedServer::Absent;
+}
+
+void watchSoundServerAgainLater() {
+    if (serverLink != nullptr) disconnectServer();
 }
 
 void startListening(int rate) {
@@ -179,19 +191,28 @@ void startListening(int rate) {
 }
 
 void keepListening() {
-    if (serverLink == nullptr) {
-        if (Clock::now() < nextTry) return;
-        nextTry = Clock::now() + RETRY_INTERVAL;
-        connectServer();
+    switch (keepConnected()) {
+        case Link::Ready:
+            followDefaultOutput();
+            if (silenceSaid) say("listening");
+            silenceSaid = false;
+            break;
+        case Link::Lost:
+            say("the sound server went away; resting until it is back");
+            silenceSaid = true;
+            break;
+        case Link::Refused:
+            if (!silenceSaid) {
+                const std::string line =
+                    "no sound server to listen to (" + refusal + "); resting until there is one";
+                say(line.c_str());
+            }
+            silenceSaid = true;
+            break;
+        case Link::Unchanged:
+            break;
     }
-    if (!pollServer()) return;
-    if (!serverLinkReady && pa_context_get_state(serverLink) == PA_CONTEXT_READY) {
-        serverLinkReady = true;
-        followDefaultOutput();
-        if (silenceSaid) say("listening");
-        silenceSaid = false;
-    }
-    replaceFailedRecording();
+    if (serverLinkReady) replaceFailedRecording();
 }
 
 double listeningLagSeconds() {
