@@ -10,9 +10,11 @@ FUZZ_DIR ?= $(BUILD_DIR)-fuzz
 FUZZ_SECONDS ?= 600
 # `make soak`: the real binary dancing for SOAK_SECONDS while its memory is watched.
 SOAK_SECONDS ?= 600
+# `make repeat`: the whole program's end-to-end tests REPEAT_RUNS times in a row, under load.
+REPEAT_RUNS ?= 20
 
-.PHONY: all run test build build-sanitize package demo-track bench bench-audio fuzz soak deps-run \
-	deps-test deps-package deps-demo deps-fuzz deps-bench clean
+.PHONY: all run test build build-sanitize package demo-track bench bench-audio fuzz soak repeat \
+	deps-run deps-test deps-package deps-demo deps-fuzz deps-bench clean
 
 all: build
 
@@ -22,8 +24,8 @@ $(DEPS_TARGETS): deps-%:
 	@tools/install-deps.sh $*
 
 # A tree configured for `make run` (or package, bench, ...) leaves the tests out, so it needs no test
-# tools; `make test` turns them on in whichever tree it finds.
-TESTS := $(if $(filter test,$(MAKECMDGOALS)),ON,OFF)
+# tools; `make test` (and `make repeat`) turns them on in whichever tree it finds.
+TESTS := $(if $(filter test repeat,$(MAKECMDGOALS)),ON,OFF)
 
 $(BUILD_DIR)/CMakeCache.txt:
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DDANCER_TESTS=$(TESTS) >/dev/null
@@ -83,6 +85,12 @@ soak: deps-test build
 	  DANCER_SOAK_SECONDS=$(SOAK_SECONDS) /usr/bin/python3 -m pytest -q -p no:cacheprovider \
 	  -o xvfb_width=1700 -o xvfb_height=1000 -o xvfb_colordepth=24 -o xvfb_args=-noreset \
 	  tests/e2e/test_program.py -k "sound_server and not alone"
+
+# `ctest -R e2e_program` (the window, the keys, the command line and the sound-server crashes) again
+# and again, each run beside two busy loops, stopping at the first failure (tools/repeat.sh): a
+# test that is not green every time under load is a fault to find, in the program or the test.
+repeat: deps-test build
+	@tools/repeat.sh $(BUILD_DIR) $(REPEAT_RUNS)
 
 # A Debian package of the build, $(BUILD_DIR)/dancer_VERSION_ARCH.deb, which installs under /usr.
 package: deps-package build

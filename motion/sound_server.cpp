@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "motion/audio_tap.h"
@@ -40,7 +39,6 @@ bool watching = false;
 // Listening: what the default output plays is recorded from its monitor in pieces of a tick's
 // length, one for each tick to take in: every piece costs the server's protocol a few system calls.
 constexpr pa_usec_t FRAGMENT_USEC = 20000;
-bool listening = false;
 pa_sample_spec recordedFormat{PA_SAMPLE_FLOAT32NE, 44100, 2};
 pa_stream* recording = nullptr;
 std::string recordedSink;     // whose monitor is recorded
@@ -182,7 +180,6 @@ void watchSoundServerAgainLater() {
 }
 
 void startListening(int rate) {
-    listening = true;
     recordedFormat.rate = static_cast<std::uint32_t>(rate);
     // What is recorded is heard as it is handed over; only when nothing has come for a few ticks
     // has the server stalled, and silence is heard from then on.

@@ -11,7 +11,7 @@ import tempfile
 
 import pytest
 
-from conftest import within
+from conftest import SoundServer, within
 
 SOX = ["sox", "-n", "-r", "44100", "-c", "2", "-b", "16"]
 
@@ -148,3 +148,24 @@ def test_what_cannot_play_is_passed_over_with_a_line_each_and_the_window_goes_on
                     "dancer: pipe: a pipe, not a file; skipped\n"
                     "dancer: device: a character device, not a file; skipped\n"
                     "dancer: -display: No such file or directory; running without music\n")
+
+
+def test_quitting_as_tracks_change_or_the_sound_server_comes_back_ends_cleanly(dancer, workdir):
+    """Quitting stops the threads that use the tracks before they go: else, in the sanitized
+    build, a report ends the program with status 1."""
+    tracks = [f"{n}.wav" for n in range(3)]
+    for name in tracks:  # 10 ms: one ends in every buffer, and the audio thread loads the next
+        subprocess.run([*SOX, name, "synth", "0.01", "sine", "440"], cwd=workdir, check=True)
+    for _ in range(4):  # the disk driver with no delay: buffers one after another, flat out
+        flat_out = {**disk(os.devnull), "SDL_DISKAUDIODELAY": "0"}
+        assert dancer(flat_out, args=tracks).quit() == ""
+    server = SoundServer(workdir, "pulseaudio")
+    server.start(sink=False)
+    lost = "dancer: default audio output: the pulseaudio device went away; running without music\n"
+    for _ in range(3):  # q just as the server is found back, when the output opens again
+        d = dancer(server.env | {"SDL_AUDIODRIVER": ""}, args=tracks)
+        server.stop()
+        within(3, lambda: d.stderr() == lost, d.stderr)
+        server.start(sink=False)
+        within(5, lambda: "\tdancer" in server.says("pactl", "list", "short", "clients"), d.stderr)
+        assert d.quit() in (lost, lost + "dancer: default audio output: back; music resumed\n")
