@@ -18,7 +18,8 @@ void listenToDefaultOutput();
 // Opens the default audio output and plays the tracks in turn, the list over and over (one track
 // loops without a gap). A track that cannot play when its turn comes says why in one line on
 // stderr and is passed over; if the output fails, or no track can play, the program runs on
-// without sound. Call once, from the GLUT thread.
+// without sound. Call once, from the GLUT thread. At exit, the audio stops before anything it
+// uses is destroyed.
 void startMusic();
 // The track `step` (1 or -1) places on from the one playing, wrapping round; nothing while one
 // track plays or the output is lost. GLUT thread.
@@ -27,6 +28,7 @@ void skipTrack(int step);
 // listening, the newest the server has recorded). Leaves it as it was when nothing plays. GLUT
 // thread; allocates nothing while the output works.
 // When the sound server behind the output goes away it says so in one line, and from then on
-// every 2 s tries to open the default output again, off this thread; once it opens, the music goes
-// on from where it was last heard (from its start if the decoder cannot seek), with one line more.
+// looks for the server every 2 s; once it answers, the default output is opened again, off this
+// thread, and the music goes on from where it was last heard (from its start if the decoder cannot
+// seek), with one line more.
 void fetchSpectrum();
