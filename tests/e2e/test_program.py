@@ -121,8 +121,9 @@ def track_position(left):
     return (44100 * len(whole) / sum(whole) - 200) / 100 - 0.05
 
 
-# A figure rests within 30 ticks of silence. On a busy machine a listener was seen to tick 22
-# times a second, and a look at a window to take 0.8 s.
+# A figure rests within 20 ticks of silence. On a busy machine a listener was seen to tick 22
+# times a second, and a look for rest (two pictures 0.3 s apart) to take 0.8 s: one may be under
+# way as the figure stops, and the next must end in time.
 REST = 5
 
 
