@@ -164,6 +164,7 @@ def test_quitting_as_tracks_change_or_the_sound_server_comes_back_ends_cleanly(d
     lost = "dancer: default audio output: the pulseaudio device went away; running without music\n"
     for _ in range(3):  # q just as the server is found back, when the output opens again
         d = dancer(server.env | {"SDL_AUDIODRIVER": ""}, args=tracks)
+        assert d.body_moves(0.5) is not None  # a few ticks on: the server has answered its watch
         server.stop()
         within(3, lambda: d.stderr() == lost, d.stderr)
         server.start(sink=False)
