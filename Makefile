@@ -13,7 +13,8 @@ SOAK_SECONDS ?= 600
 # `make repeat`: the whole program's end-to-end tests REPEAT_RUNS times in a row, under load.
 REPEAT_RUNS ?= 20
 
-.PHONY: all run test build build-sanitize package demo-track bench bench-audio fuzz soak repeat \
+.PHONY: all run test build build-sanitize package demo-track bench bench-audio fuzz fuzz-playlist \
+	soak repeat \
 	deps-run deps-test deps-package deps-demo deps-fuzz deps-bench clean
 
 all: build
@@ -77,6 +78,18 @@ fuzz: deps-fuzz
 	  -artifact_prefix=$(CURDIR)/tests/fuzz/regressions/ \
 	  $(abspath $(FUZZ_DIR))/corpus $(abspath $(FUZZ_DIR))/seeds $(CURDIR)/tests/fuzz/regressions
 
+# The playlist reader, the same way, from a few playlists as players write them; its failures are
+# saved in tests/fuzz/playlist-regressions/.
+fuzz-playlist: deps-fuzz
+	@[ -f $(FUZZ_DIR)/CMakeCache.txt ] || CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDANCER_SANITIZE=ON -DDANCER_FUZZ=ON -DDANCER_TESTS=OFF >/dev/null
+	@cmake --build $(FUZZ_DIR) -j $(JOBS) --target playlist_fuzz -- --no-print-directory --quiet
+	@mkdir -p $(FUZZ_DIR)/playlist-corpus
+	@cd $(FUZZ_DIR) && ./playlist_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 \
+	  -use_value_profile=1 -print_final_stats=1 \
+	  -artifact_prefix=$(CURDIR)/tests/fuzz/playlist-regressions/ \
+	  $(abspath $(FUZZ_DIR))/playlist-corpus $(CURDIR)/tests/fuzz/playlist-regressions
+
 # The real binary dances on a sound server of its own, PulseAudio and then PipeWire, for SOAK_SECONDS
 # each while its memory is watched, another listening beside it; `make test` runs the same test
 # with 3 s of it. The X server options are those CMake gives the end-to-end tests.
@@ -104,7 +117,7 @@ demo-track: deps-demo
 	@lame --quiet --noreplaygain -b 128 $(BUILD_DIR)/demo-track.wav data/1.mp3
 
 # Every performance figure beside its budget, in one Markdown table (bench/run_bench.py says what
-# each part measures). About 13 minutes, ten of them one long run, whose length BENCH_SOAK_SECONDS
+# each part measures). About 14 minutes, ten of them one long run, whose length BENCH_SOAK_SECONDS
 # sets. Not a test.
 BENCH_SOAK_SECONDS ?= 600
 bench: deps-bench build

@@ -5,13 +5,15 @@
 #include <iterator>
 
 namespace {
-const char USAGE[] = R"(Usage: dancer [OPTION]... [FILE|FOLDER]...
+const char USAGE[] = R"(Usage: dancer [OPTION]... [FILE|FOLDER|PLAYLIST]...
 A jointed figure dances to music in an 800x800 window.
 
-With no FILE or FOLDER, dancer plays 1.mp3 from the working directory, over and
-over. Files play in the order given, and the list starts again after the last;
-a folder plays the music files directly inside it, in name order. MP3, Ogg
-Vorbis, FLAC and WAV are played, whatever the files are named.
+With no operand, dancer plays 1.mp3 from the working directory, over and over.
+Files play in the order given, and the list starts again after the last. A
+folder plays the music files in it and in every folder below it, each folder in
+name order; hidden ones are passed over. A playlist (.m3u, .m3u8, .pls) plays
+the files and folders it names, in its place. MP3, Ogg Vorbis, FLAC and WAV are
+played, whatever the files are named.
 
       --listen     play nothing; dance to what the default output is playing
                    (another player, a browser, a game), through the sound server

@@ -1,5 +1,6 @@
 #include <GL/glut.h>
 
+#include <clocale>
 #include <cstdio>
 
 #include "app/command_line.h"
@@ -17,6 +18,8 @@ int main(int argc, char** argv) {
     // Answered before GLUT looks for a display, so that --help works without one.
     const CommandLine command = readCommandLine(argc, argv, stdout, stderr);
     if (command.exitStatus >= 0) return command.exitStatus;
+    // Folders list their entries in the user's language's order, as a file manager does.
+    std::setlocale(LC_COLLATE, "");
     if (command.listen) {
         listenToDefaultOutput();
     } else {

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "motion/music.h"
-#include "motion/sound_server.h"
+#include "motion/sound/sound_server.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

@@ -2,7 +2,7 @@
 """Runs every benchmark of `make bench` and prints one Markdown table of the figures and budgets.
 
     bench/run_bench.py BUILD_DIR DATA_DIR [--soak-seconds 600] [--pairs 3] [--run-seconds 20]
-                       [--only audio,compare,soak] [--json FILE]
+                       [--only audio,compare,library,soak] [--json FILE]
 
 Everything draws on a private Xvfb server (Mesa's software renderer) and plays into SDL's disk
 driver writing to /dev/null, so nothing reaches the desktop or a sound card. The shipped binary is
@@ -13,6 +13,8 @@ is on the screen.
            of listening instead to another player on PulseAudio and on PipeWire
   compare  dancer and `ffplay -showmode rdft` on the demo track, in turn, A B A B
   soak     dancer alone for --soak-seconds: tick pacing and memory over the whole run
+  library  dancer given one file, then a library of 20,000 tracks in 2,000 folders (hard links to
+           that file): the time to the window, to the first sound, and the memory per track
 
 Figures depend on what else the machine runs; the table's header gives the load average.
 """
@@ -26,6 +28,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 PROBE_RECORD = struct.Struct("<qii")
@@ -65,12 +68,19 @@ def memory_kib(pid):
     return fields.get("VmRSS", 0), fields.get("VmHWM", 0)
 
 
-def run_program(command, cwd, display, probe, seconds, sample_memory=False):
-    """Runs `command` for `seconds` from exec, then SIGTERM. Returns its figures and probe events."""
+def run_program(command, cwd, display, probe, seconds, sample_memory=False, heard=False):
+    """Runs `command` for `seconds` from exec, then SIGTERM. Returns its figures and probe events;
+    `heard`: also when the first sound reached the device."""
     with tempfile.TemporaryDirectory(prefix="dancer-bench-") as scratch:
         events_path = os.path.join(scratch, "events.bin")
+        device = os.devnull
+        first_sound = []
+        if heard:  # the disk driver writes into a pipe read here, as fast as it is written
+            os.mkfifo(device := os.path.join(scratch, "device"))
+            threading.Thread(target=note_first_sound, args=(device, first_sound),
+                             daemon=True).start()
         env = dict(os.environ, DISPLAY=display, SDL_AUDIODRIVER="disk",
-                   SDL_DISKAUDIOFILE=os.devnull, LD_PRELOAD=probe, PROBE_LOG=events_path)
+                   SDL_DISKAUDIOFILE=device, LD_PRELOAD=probe, PROBE_LOG=events_path)
         started = time.monotonic_ns()
         proc = subprocess.Popen(command, cwd=cwd, env=env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
@@ -100,11 +110,20 @@ def run_program(command, cwd, display, probe, seconds, sample_memory=False):
         "cpu_per_second": (usage.ru_utime + usage.ru_stime) / elapsed,
         "peak_rss_mib": max(peak_kib, usage.ru_maxrss) / 1024,
         "first_frame_ms": first_seen.get(FIRST_SHOWN),
+        "first_sound_ms": (first_sound[0] - started) / 1e6 if first_sound else None,
+        "rss_mib": memory[-1][1] / 1024 if memory else None,
         "stages_ms": {kind: first_seen[kind] for kind, _ in START_STAGES if kind in first_seen},
         "ticks": [(t, value) for t, kind, value in events if kind == TICK],
         "frames": [t for t, kind, _ in events if kind == FRAME],
         "memory": memory,
     }
+
+
+def note_first_sound(device, first_sound):
+    with open(device, "rb") as pipe:
+        while block := pipe.read1(65536):
+            if not first_sound and block.strip(b"\0"):
+                first_sound.append(time.monotonic_ns())
 
 
 def rate(times):
@@ -222,6 +241,32 @@ def run_soak(build, data, display, probe, seconds):
     }
 
 
+def run_library(build, data, display, probe, rounds, seconds=8, folders=2000, per_folder=10):
+    """One file, then a library of hard links to it, in turn, after a run of each to warm the
+    cache. Memory is taken at the end of each run, when the whole library has long been listed."""
+    dancer = os.path.join(build, "dancer")
+    runs = {"file": [], "library": []}
+    with tempfile.TemporaryDirectory(prefix="dancer-library-") as root:
+        track = os.path.join(root, "track.mp3")
+        subprocess.run(["cp", os.path.join(data, "1.mp3"), track], check=True)
+        for folder in range(folders):
+            os.makedirs(album := os.path.join(root, "Music", f"Artist {folder // 10}",
+                                              f"{folder % 10} Album"))
+            for number in range(per_folder):
+                os.link(track, os.path.join(album, f"{number + 1:02} Track.mp3"))
+        for round_number in range(rounds + 1):
+            for kind, operand in (("file", track), ("library", os.path.join(root, "Music"))):
+                log(f"library: round {round_number} of {rounds} (0 warms the cache), {kind}")
+                result = run_program([dancer, operand], root, display, probe, seconds,
+                                     sample_memory=True, heard=True)
+                if round_number > 0:
+                    runs[kind].append(result)
+    return {"tracks": folders * per_folder, **{
+        kind: {figure: [r[figure] for r in results]
+               for figure in ("first_frame_ms", "first_sound_ms", "rss_mib")}
+        for kind, results in runs.items()}}
+
+
 def machine():
     model = "?"
     with open("/proc/cpuinfo") as f:
@@ -317,6 +362,23 @@ def table(results, args):
         row(f"RSS from second {settled:.0f} on, lowest to highest",
             "{:.1f} to {:.1f} MiB".format(*s["rss_range_mib"]))
 
+    if "library" in results:
+        lib = results["library"]
+        one, many = lib["file"], lib["library"]
+        section(f"Starting on one file, then on a library of {lib['tracks']:,} tracks, "
+                f"{len(one['rss_mib'])} runs each in turn, median (range)")
+        for figure, name in (("first_frame_ms", "exec to first frame on screen"),
+                             ("first_sound_ms", "exec to first sound at the device")):
+            late = statistics.median(many[figure]) - statistics.median(one[figure])
+            row(f"{name}: one file → library", spread(one[figure], "{:.0f}") + " ms → " +
+                spread(many[figure], "{:.0f}") + " ms", "",
+                f"library within 300 ms of one file ({late:+.0f}): {verdict(late < 300)}")
+        per_track = (statistics.median(many["rss_mib"]) -
+                     statistics.median(one["rss_mib"])) * 2 ** 20 / lib["tracks"]
+        row("RSS once listed: one file → library; held per track",
+            f"{statistics.median(one['rss_mib']):.1f} → {statistics.median(many['rss_mib']):.1f} "
+            f"MiB; {per_track:.0f} bytes", "", "reported")
+
     return "\n".join(rows)
 
 
@@ -327,7 +389,7 @@ def main():
     parser.add_argument("--soak-seconds", type=float, default=600)
     parser.add_argument("--pairs", type=int, default=3)
     parser.add_argument("--run-seconds", type=float, default=20)
-    parser.add_argument("--only", default="audio,compare,soak")
+    parser.add_argument("--only", default="audio,compare,library,soak")
     parser.add_argument("--json", help="also write every figure to this file")
     args = parser.parse_args()
     parts = args.only.split(",")
@@ -342,6 +404,8 @@ def main():
         if "compare" in parts:
             results["compare"] = run_compare(build, data, display, probe, args.pairs,
                                              args.run_seconds)
+        if "library" in parts:
+            results["library"] = run_library(build, data, display, probe, args.pairs)
         if "soak" in parts:
             results["soak"] = run_soak(build, data, display, probe, args.soak_seconds)
     finally:

@@ -3,23 +3,24 @@
 #include <string>
 #include <vector>
 
-#include "motion/spectrum.h"
+#include "motion/sound/spectrum.h"
 
 // The spectrum of the latest fetch, SPECTRUM_SIZE amplitudes (a full-scale sine centred on a bin
 // reads 1.0 there). All zero until a fetch finds music; always finite.
 extern float spectrum[SPECTRUM_SIZE];
 
-// The files and folders to play, as the command line names them; none: "1.mp3" in the working
-// directory. Lists the folders now. Before startMusic.
+// The files, folders and playlists to play, as the command line names them; none: "1.mp3" in the
+// working directory. Starts listing them, on a thread of its own (motion/sound/library.h). Before
+// startMusic; without it, startMusic plays "1.mp3".
 void chooseMusic(std::vector<std::string> operands);
 // Instead of playing anything, listen to what the default output plays, through the sound server.
 // Before startMusic.
 void listenToDefaultOutput();
-// Opens the default audio output and plays the tracks in turn, the list over and over (one track
-// loops without a gap). A track that cannot play when its turn comes says why in one line on
-// stderr and is passed over; if the output fails, or no track can play, the program runs on
-// without sound. Call once, from the GLUT thread. At exit, the audio stops before anything it
-// uses is destroyed.
+// Opens the default audio output and plays the tracks in turn as they are listed, the list over
+// and over (one track loops without a gap). A track that cannot play when its turn comes says why
+// in one line on stderr and is passed over; if the output fails, or no track can play, the program
+// runs on without sound. Call once, from the GLUT thread. At exit, the audio and the listing stop
+// before anything they use is destroyed.
 void startMusic();
 // The track `step` (1 or -1) places on from the one playing, wrapping round; nothing while one
 // track plays or the output is lost. GLUT thread.

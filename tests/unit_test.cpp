@@ -13,7 +13,7 @@
 #include "app/command_line.h"
 #include "app/handlers.h"
 #include "figure/figure.h"
-#include "motion/audio_tap.h"
+#include "motion/sound/audio_tap.h"
 #include "motion/motion_driver.h"
 #include "motion/motion_state.h"
 #include "motion/music.h"

@@ -18,10 +18,13 @@ package_pkgs="dpkg-dev file"
 # its metadata as a distribution would, and gio (libglib2.0-bin) starts the menu entry as a desktop
 # does. PulseAudio and PipeWire (with its session manager, its PulseAudio service and a
 # session bus for them) are the sound servers a test crashes and starts again under the running
-# program. openbox is the window manager the full-screen key is tried under.
+# program. openbox is the window manager the full-screen key is tried under. locales holds what the
+# folder test compiles an English locale from, to see accented names ordered as the user's language
+# orders them.
 test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
   python3-pytest-xvfb lame mpg123 sox libsox-fmt-mp3 desktop-file-utils libglib2.0-bin lintian appstream
-  pulseaudio pulseaudio-utils pipewire wireplumber pipewire-pulse dbus-daemon openbox $package_pkgs"
+  pulseaudio pulseaudio-utils pipewire wireplumber pipewire-pulse dbus-daemon openbox locales
+  $package_pkgs"
 demo_pkgs="python3 lame"
 fuzz_pkgs="clang libclang-rt-dev lame sox"
 # ffplay (ffmpeg) is what the whole program is compared with; valgrind's callgrind profiles, since

@@ -182,3 +182,32 @@ class SoundServer:
 
     def stop(self):
         end(*self.processes)
+
+
+SOX = ["sox", "-n", "-r", "44100", "-c", "2", "-b", "16"]
+
+
+def decoded(path):
+    command = ["mpg123", "-qs", path] if path.suffix == ".mp3" else ["sox", path, "-t", "raw", "-"]
+    return list(array.array("h", subprocess.run(command, capture_output=True, check=True).stdout))
+
+
+def played(out, tracks):
+    """What reached the device: each track heard, as (name, samples of it from its start, where
+    it began), silence between them passed over."""
+    with open(out, "rb") as device:
+        heard = [round(v * 32768) for v in array.array("f", device.read())]
+    found = []
+    at = 0
+    while (at := next((i for i in range(at, len(heard)) if heard[i]), None)) is not None:
+        name = next(name for name, samples in tracks.items() if heard[at:at + 64] == samples[:64])
+        length = next((i for i, (h, t) in enumerate(zip(heard[at:], tracks[name])) if h != t),
+                      min(len(tracks[name]), len(heard) - at))
+        found.append((name, length, at))
+        at += length
+    return found
+
+
+def disk(out, faster=True):  # SDL's disk driver, 4.5 times faster than real time if asked
+    faster = {"SDL_DISKAUDIODELAY": "5"} if faster else {}
+    return {"SDL_AUDIODRIVER": "disk", "SDL_DISKAUDIOFILE": out, **faster}

@@ -98,7 +98,7 @@ def test_full_screen_is_asked_of_a_window_manager_and_no_sound_card_is_one_line(
 
 
 @pytest.mark.parametrize("arguments, status, out, err", [
-    (["--help"], 0, "Usage: dancer [OPTION]... [FILE|FOLDER]...\n", ""),
+    (["--help"], 0, "Usage: dancer [OPTION]... [FILE|FOLDER|PLAYLIST]...\n", ""),
     (["--version"], 0, "dancer 0.", ""),
     (["-sync", "--bogus", "a.mp3"], 2, "", "unknown option '--bogus'; see 'dancer --help'\n"),
     (["--listen", "a"], 2, "", "--listen plays nothing, so it takes no files; see 'dancer --help'"

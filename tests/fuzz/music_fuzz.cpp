@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "motion/music_file.h"
+#include "motion/sound/music_file.h"
 
 static SDL_AudioSpec device;
 

@@ -1,4 +1,4 @@
-#include "motion/audio_tap.h"
+#include "motion/sound/audio_tap.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,5 @@
-// motion/audio_tap.h: the mixed output as it goes to the device, and the part being heard now.
+// motion/sound/audio_tap.h: the mixed output as it goes to the device, and the part being heard
+// now.
 //
 // This is the one place where audio crosses threads: the audio thread hands each mixed buffer to
 // tapMixedOutput, the GLUT thread reads a window of it with readHeardWindow. When the program

@@ -1,4 +1,4 @@
-// motion/sound_server.h: the program's one connection to the sound server, in the PulseAudio
+// motion/sound/sound_server.h: the program's one connection to the sound server, in the PulseAudio
 // protocol that PulseAudio and PipeWire's PulseAudio service both speak. It either watches the
 // server the music plays through, or records what the default output plays. It lives on the GLUT
 // thread and is only ever polled: nothing here waits on the server. A connection that fails, or is

@@ -1,5 +1,5 @@
-// motion/audio_format.h: which decoder a music file's first bytes call for, and how to show the
-// file to that decoder so that the mixer's tag readers never see a tag.
+// motion/sound/audio_format.h: which decoder a music file's first bytes call for, and how to show
+// the file to that decoder so that the mixer's tag readers never see a tag.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "motion/music_file.h"
+#include "motion/sound/music_file.h"
 
 #include <SDL.h>
 #include <dlfcn.h>
@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-#include "motion/audio_format.h"
+#include "motion/sound/audio_format.h"
 
 namespace {
 const char* describeFileType(mode_t mode) {

@@ -1,4 +1,4 @@
-#include "motion/sound_server.h"
+#include "motion/sound/sound_server.h"
 
 #include <pulse/context.h>
 #include <pulse/def.h>
@@ -16,8 +16,8 @@
 #include <cstdint>
 #include <string>
 
-#include "motion/audio_tap.h"
-#include "motion/messages.h"
+#include "motion/sound/audio_tap.h"
+#include "motion/sound/messages.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

@@ -1,4 +1,4 @@
-// motion/spectrum.h: the amplitude spectrum of a window of mono samples.
+// motion/sound/spectrum.h: the amplitude spectrum of a window of mono samples.
 #pragma once
 
 // Values in one spectrum: bins 0..1023, each 44100 / 2048 Hz wide at the output rate.

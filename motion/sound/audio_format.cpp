@@ -1,4 +1,4 @@
-#include "motion/audio_format.h"
+#include "motion/sound/audio_format.h"
 
 #include <cstring>
 

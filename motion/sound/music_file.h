@@ -1,5 +1,6 @@
-// motion/music_file.h: the music file as the mixer is shown it. With music.cpp it makes up the audio
-// wrapper, the only code that speaks SDL, so it names the mixer's types as the mixer's header does.
+// motion/sound/music_file.h: the music file as the mixer is shown it. With output.cpp and
+// tracks.cpp it makes up the only code that speaks SDL, so it names the mixer's types as the
+// mixer's header does.
 #pragma once
 #include <SDL_mixer.h>
 

@@ -1,4 +1,4 @@
-#include "motion/spectrum.h"
+#include "motion/sound/spectrum.h"
 
 #include <kiss_fftr.h>
 

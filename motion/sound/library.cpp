@@ -1,0 +1,230 @@
+#include "motion/sound/library.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
+
+#include "motion/sound/audio_format.h"
+#include "motion/sound/playlist.h"
+
+const char MUSIC_FILE[] = "1.mp3";
+
+namespace {
+// A playlist longer than this is not one a player saved.
+constexpr off_t PLAYLIST_BYTES_MAX = 64 << 20;
+// Nor are playlists nested deeper than this, each within the last: a chain of them made by a
+// program would otherwise take the listing thread's whole stack.
+constexpr std::size_t PLAYLISTS_NESTED_MAX = 64;
+
+// The listing thread adds to `listed`; whoever plays takes from it (takeListedTracks).
+std::mutex listedLock;
+std::condition_variable listedMore;
+std::vector<ListedTrack> listed;  // listedLock
+bool listingEnded = false;        // listedLock
+std::atomic<bool> listingStopped{false};
+std::thread lister;
+
+using FileId = std::pair<dev_t, ino_t>;
+
+void list(std::string path, std::string whyNot = "") {
+    const std::lock_guard<std::mutex> lock(listedLock);
+    listed.push_back({std::move(path), std::move(whyNot)});
+    listedMore.notify_all();
+}
+
+bool isDigit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+// A run of letters and signs as the locale orders it, case aside: compared folded first.
+int compareWords(const std::string& a, const std::string& b) {
+    std::string foldedA = a;
+    std::string foldedB = b;
+    for (char& c : foldedA) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : foldedB) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const int order = std::strcoll(foldedA.c_str(), foldedB.c_str());
+    return order != 0 ? order : std::strcoll(a.c_str(), b.c_str());
+}
+
+// Without O_NONBLOCK a FIFO would block here until a writer came along.
+bool holdsMusic(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    unsigned char head[SNIFF_BYTES];
+    const ssize_t got = read(fd, head, sizeof head);
+    close(fd);
+    return got > 0 && looksLikeMusic(head, static_cast<std::size_t>(got));
+}
+
+// Lists the music in `folder` and below it; says how many tracks it found.
+std::size_t listFolder(const std::string& folder, std::set<FileId>& walked) {
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) return 0;
+    const std::string prefix = folder.back() == '/' ? folder : folder + '/';
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(listing)) {
+        if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+    }
+    closedir(listing);
+    std::sort(names.begin(), names.end(), comesBeforeInFolder);
+    std::size_t found = 0;
+    for (const std::string& name : names) {
+        if (listingStopped.load(std::memory_order_relaxed)) break;
+        const std::string path = prefix + name;
+        struct stat info;
+        if (stat(path.c_str(), &info) != 0) continue;
+        if (S_ISDIR(info.st_mode)) {
+            // A link back up the tree, or to a folder already walked, ends there.
+            if (walked.insert({info.st_dev, info.st_ino}).second) found += listFolder(path, walked);
+        } else if (S_ISREG(info.st_mode) && holdsMusic(path)) {
+            list(path);
+            ++found;
+        }
+    }
+    return found;
+}
+
+void listOperand(const std::string& operand, std::vector<FileId>& playlistsOpen);
+
+void listPlaylist(const std::string& path, PlaylistKind kind, const struct stat& info,
+                  std::vector<FileId>& playlistsOpen) {
+    // One that names itself, directly or through others, is read once.
+    const FileId id{info.st_dev, info.st_ino};
+    if (std::find(playlistsOpen.begin(), playlistsOpen.end(), id) != playlistsOpen.end()) return;
+    if (info.st_size > PLAYLIST_BYTES_MAX) return list(path, "too long for a playlist");
+    if (playlistsOpen.size() == PLAYLISTS_NESTED_MAX) {
+        return list(path, "playlists nested too deep");
+    }
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return list(path, std::strerror(errno));
+    std::string text;
+    std::vector<char> buffer(65536);
+    ssize_t got = 0;
+    while (text.size() <= PLAYLIST_BYTES_MAX &&
+           (got = read(fd, buffer.data(), buffer.size())) > 0) {
+        text.append(buffer.data(), static_cast<std::size_t>(got));
+    }
+    const int readError = errno;
+    close(fd);
+    if (got < 0) return list(path, std::strerror(readError));
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    playlistsOpen.push_back(id);
+    for (const std::string& entry : readPlaylist(text, kind, folder)) {
+        if (listingStopped.load(std::memory_order_relaxed)) break;
+        if (isWebAddress(entry)) {
+            list(entry, "web addresses are not played");
+        } else {
+            listOperand(entry, playlistsOpen);
+        }
+    }
+    playlistsOpen.pop_back();
+}
+
+// Whether `operand` is a file to be judged when its turn comes (or nothing at all), rather than a
+// folder or playlist to be listed.
+bool namesOneTrack(const std::string& operand, struct stat& info) {
+    if (stat(operand.c_str(), &info) != 0) return true;
+    return !S_ISDIR(info.st_mode) &&
+           (!S_ISREG(info.st_mode) || playlistKind(operand) == PlaylistKind::None);
+}
+
+void listOperand(const std::string& operand, std::vector<FileId>& playlistsOpen) {
+    struct stat info;
+    if (namesOneTrack(operand, info)) return list(operand);
+    if (S_ISDIR(info.st_mode)) {
+        DIR* folder = opendir(operand.c_str());
+        if (folder == nullptr) return list(operand, std::strerror(errno));
+        closedir(folder);
+        std::set<FileId> walked{{info.st_dev, info.st_ino}};
+        if (listFolder(operand, walked) == 0) list(operand, "no music files in it");
+        return;
+    }
+    listPlaylist(operand, playlistKind(operand), info, playlistsOpen);
+}
+
+void listOperands(const std::vector<std::string>& operands) {
+    std::vector<FileId> playlistsOpen;
+    for (const std::string& operand : operands) {
+        if (listingStopped.load(std::memory_order_relaxed)) break;
+        listOperand(operand, playlistsOpen);
+    }
+    const std::lock_guard<std::mutex> lock(listedLock);
+    listingEnded = true;
+    listedMore.notify_all();
+}
+}  // namespace
+
+bool comesBeforeInFolder(const std::string& a, const std::string& b) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        const std::size_t aStart = i;
+        const std::size_t bStart = j;
+        if (isDigit(a[i]) && isDigit(b[j])) {
+            // Leading zeros aside, the longer run is the larger number; runs as long compare by
+            // their digits.
+            while (i < a.size() && a[i] == '0') ++i;
+            while (j < b.size() && b[j] == '0') ++j;
+            const std::size_t aDigits = i;
+            const std::size_t bDigits = j;
+            while (i < a.size() && isDigit(a[i])) ++i;
+            while (j < b.size() && isDigit(b[j])) ++j;
+            if (i - aDigits != j - bDigits) return i - aDigits < j - bDigits;
+            const int order = a.compare(aDigits, i - aDigits, b, bDigits, j - bDigits);
+            if (order != 0) return order < 0;
+        } else {
+            while (i < a.size() && !isDigit(a[i])) ++i;
+            while (j < b.size() && !isDigit(b[j])) ++j;
+            const int order =
+                compareWords(a.substr(aStart, i - aStart), b.substr(bStart, j - bStart));
+            if (order != 0) return order < 0;
+        }
+    }
+    if (a.size() - i != b.size() - j) return a.size() - i < b.size() - j;
+    return a < b;
+}
+
+void startListing(std::vector<std::string> operands) {
+    if (operands.empty()) operands.emplace_back(MUSIC_FILE);
+    // Files named before any folder or playlist are listed here and now, and when that is all, so
+    // is the end of the listing: a file alone then loops without a gap from its first play.
+    std::size_t named = 0;
+    struct stat info;
+    while (named < operands.size() && namesOneTrack(operands[named], info)) list(operands[named++]);
+    if (named == operands.size()) {
+        const std::lock_guard<std::mutex> lock(listedLock);
+        listingEnded = true;
+        return;
+    }
+    operands.erase(operands.begin(), operands.begin() + static_cast<std::ptrdiff_t>(named));
+    lister = std::thread(listOperands, std::move(operands));
+    std::atexit(stopListing);
+}
+
+bool takeListedTracks(std::vector<ListedTrack>& tracks, bool wait) {
+    std::unique_lock<std::mutex> lock(listedLock);
+    if (wait) listedMore.wait(lock, [] { return !listed.empty() || listingEnded; });
+    for (ListedTrack& track : listed) tracks.push_back(std::move(track));
+    listed.clear();
+    return listingEnded;
+}
+
+void stopListing() {
+    listingStopped.store(true, std::memory_order_relaxed);
+    if (lister.joinable()) lister.join();
+}
