@@ -59,17 +59,21 @@ test: deps-test build build-sanitize
 	  fi; \
 	done; exit $$failed
 
-# The music file fuzzer, for FUZZ_SECONDS, from a short tone in each format and every input that ever
-# failed. It stops at the first failure and saves the input in tests/fuzz/regressions/, which
-# `make test` replays: fix the fault, then commit the input. The leaks libFLAC and libdbus keep to
-# the end are theirs, not the program's.
+# The music file fuzzer, for FUZZ_SECONDS, from a short tone in each format (in MP3 also with an
+# ID3v1 tag and with an APE tag at its end) and every input that ever failed. It stops at the first
+# failure and saves the input in tests/fuzz/regressions/, which `make test` replays: fix the fault,
+# then commit the input. The leaks libFLAC and libdbus keep to the end are theirs, not the
+# program's.
 fuzz: deps-fuzz
 	@[ -f $(FUZZ_DIR)/CMakeCache.txt ] || CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDANCER_SANITIZE=ON -DDANCER_FUZZ=ON -DDANCER_TESTS=OFF >/dev/null
 	@cmake --build $(FUZZ_DIR) -j $(JOBS) --target music_fuzz -- --no-print-directory --quiet
 	@mkdir -p $(FUZZ_DIR)/corpus $(FUZZ_DIR)/seeds && cd $(FUZZ_DIR)/seeds && \
 	  sox -n -r 22050 -c 1 tone.wav synth 0.3 sine 440 && lame --quiet tone.wav tone.mp3 && \
-	  sox tone.wav tone.flac && sox tone.wav tone.ogg
+	  sox tone.wav tone.flac && sox tone.wav tone.ogg && \
+	  lame --quiet --id3v1-only --tt Title --ta Artist tone.wav tone-id3v1.mp3 && \
+	  { cat tone.mp3; printf '\005\0\0\0\0\0\0\0Title\0Tone!APETAGEX\320\007\0\0\063\0\0\0'; \
+	    printf '\001\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'; } > tone-ape.mp3
 	@printf 'leak:libdbus-1.so\nleak:libFLAC.so\n' > $(FUZZ_DIR)/lsan.supp
 	@cd $(FUZZ_DIR) && LSAN_OPTIONS=suppressions=$(abspath $(FUZZ_DIR))/lsan.supp \
 	  ASAN_OPTIONS=fast_unwind_on_malloc=0:allocator_may_return_null=1 \

@@ -26,6 +26,8 @@ GLUT's own options are taken too: -display DISPLAY, -geometry WxH+X+Y, -iconic,
 In the window:
   drag with the left button    turn the figure
   Right, Left                  the next or previous track
+  space                        pause the music, and play it on
+  i                            show the title and artist of the track playing
   f, F11                       full screen, and back
   q, Q, Esc                    quit
 )";

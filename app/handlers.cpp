@@ -7,6 +7,7 @@
 #include "app/x11_window.h"
 #include "figure/figure.h"
 #include "motion/music.h"
+#include "overlay/caption.h"
 #include "overlay/overlay.h"
 #include "trackball/trackball.h"
 
@@ -27,6 +28,7 @@ void display() {
     for (int line = 0; line < 3; ++line) {
         drawText(CREDIT_X, CREDIT_Y[line], "%s", CREDIT_LINES[line]);
     }
+    drawCaption(glutGet(GLUT_ELAPSED_TIME));
     glEnable(GL_LIGHTING);
 
     glFlush();
@@ -52,6 +54,12 @@ void keyboard(unsigned char key, int, int) {
         std::exit(0);
     } else if (key == 'f') {
         toggleFullScreen();
+    } else if (key == ' ') {
+        togglePause();
+        setCaptionPaused(musicPaused(), glutGet(GLUT_ELAPSED_TIME));
+    } else if (key == 'i') {
+        TrackNames names;
+        if (nowPlaying(names)) showCaption(names.title, names.artist, glutGet(GLUT_ELAPSED_TIME));
     }
 }
 

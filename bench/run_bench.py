@@ -2,7 +2,7 @@
 """Runs every benchmark of `make bench` and prints one Markdown table of the figures and budgets.
 
     bench/run_bench.py BUILD_DIR DATA_DIR [--soak-seconds 600] [--pairs 3] [--run-seconds 20]
-                       [--only audio,compare,library,soak] [--json FILE]
+                       [--only audio,compare,caption,library,soak] [--json FILE]
 
 Everything draws on a private Xvfb server (Mesa's software renderer) and plays into SDL's disk
 driver writing to /dev/null, so nothing reaches the desktop or a sound card. The shipped binary is
@@ -13,6 +13,8 @@ is on the screen.
            of listening instead to another player on PulseAudio and on PipeWire
   compare  dancer and `ffplay -showmode rdft` on the demo track, in turn, A B A B
   soak     dancer alone for --soak-seconds: tick pacing and memory over the whole run
+  caption  dancer on the demo track showing nothing, then with its caption kept showing (`i` every
+           3 s), in turn: what drawing the caption costs
   library  dancer given one file, then a library of 20,000 tracks in 2,000 folders (hard links to
            that file): the time to the window, to the first sound, and the memory per track
 
@@ -68,7 +70,17 @@ def memory_kib(pid):
     return fields.get("VmRSS", 0), fields.get("VmHWM", 0)
 
 
-def run_program(command, cwd, display, probe, seconds, sample_memory=False, heard=False):
+def press_every(display, key, seconds, stop):
+    """Presses `key` in the dancer window on `display` every `seconds` until `stop` is set."""
+    env = dict(os.environ, DISPLAY=display)
+    window = subprocess.run(["xdotool", "search", "--sync", "--class", "dancer"], env=env,
+                            capture_output=True, text=True).stdout.split()[0]
+    while not stop.wait(seconds):
+        subprocess.run(["xdotool", "key", "--window", window, key], env=env)
+
+
+def run_program(command, cwd, display, probe, seconds, sample_memory=False, heard=False,
+                press=None):
     """Runs `command` for `seconds` from exec, then SIGTERM. Returns its figures and probe events;
     `heard`: also when the first sound reached the device."""
     with tempfile.TemporaryDirectory(prefix="dancer-bench-") as scratch:
@@ -84,6 +96,10 @@ def run_program(command, cwd, display, probe, seconds, sample_memory=False, hear
         started = time.monotonic_ns()
         proc = subprocess.Popen(command, cwd=cwd, env=env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
+        stop_pressing = threading.Event()
+        if press:
+            threading.Thread(target=press_every, args=(display, press, 3, stop_pressing),
+                             daemon=True).start()
         memory = []
         deadline = started + int(seconds * 1e9)
         next_sample = started
@@ -94,6 +110,7 @@ def run_program(command, cwd, display, probe, seconds, sample_memory=False, hear
             time.sleep(min(0.05, (deadline - now) / 1e9))
         if proc.poll() is not None:
             raise RuntimeError(f"{command[0]} ended early with status {proc.returncode}")
+        stop_pressing.set()
         peak_kib = memory_kib(proc.pid)[1]
         stopped = time.monotonic_ns()
         proc.send_signal(signal.SIGTERM)
@@ -241,6 +258,17 @@ def run_soak(build, data, display, probe, seconds):
     }
 
 
+def run_caption(build, data, display, probe, pairs, seconds):
+    dancer = os.path.join(build, "dancer")
+    runs = {"none": [], "caption": []}
+    for pair in range(pairs):
+        for kind, press in (("none", None), ("caption", "i")):
+            log(f"caption: pair {pair + 1} of {pairs}, {kind}, {seconds:g} s")
+            result = run_program([dancer], data, display, probe, seconds, press=press)
+            runs[kind].append(result["cpu_per_second"])
+    return runs
+
+
 def run_library(build, data, display, probe, rounds, seconds=8, folders=2000, per_folder=10):
     """One file, then a library of hard links to it, in turn, after a run of each to warm the
     cache. Memory is taken at the end of each run, when the whole library has long been listed."""
@@ -362,6 +390,15 @@ def table(results, args):
         row(f"RSS from second {settled:.0f} on, lowest to highest",
             "{:.1f} to {:.1f} MiB".format(*s["rss_range_mib"]))
 
+    if "caption" in results:
+        c = results["caption"]
+        section(f"Caption, {len(c['none'])} pairs of {args.run_seconds:g} s runs on the demo "
+                "track in turn, median (range)")
+        extra = statistics.median(c["caption"]) / statistics.median(c["none"]) - 1
+        row("CPU seconds per second: nothing shown → caption kept showing",
+            spread(c["none"], "{:.3f}") + " → " + spread(c["caption"], "{:.3f}"), "",
+            f"at most 3 % more ({100 * extra:+.1f} %): {verdict(extra <= 0.03)}")
+
     if "library" in results:
         lib = results["library"]
         one, many = lib["file"], lib["library"]
@@ -389,7 +426,7 @@ def main():
     parser.add_argument("--soak-seconds", type=float, default=600)
     parser.add_argument("--pairs", type=int, default=3)
     parser.add_argument("--run-seconds", type=float, default=20)
-    parser.add_argument("--only", default="audio,compare,library,soak")
+    parser.add_argument("--only", default="audio,compare,caption,library,soak")
     parser.add_argument("--json", help="also write every figure to this file")
     args = parser.parse_args()
     parts = args.only.split(",")
@@ -403,6 +440,9 @@ def main():
     try:
         if "compare" in parts:
             results["compare"] = run_compare(build, data, display, probe, args.pairs,
+                                             args.run_seconds)
+        if "caption" in parts:
+            results["caption"] = run_caption(build, data, display, probe, args.pairs,
                                              args.run_seconds)
         if "library" in parts:
             results["library"] = run_library(build, data, display, probe, args.pairs)

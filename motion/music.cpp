@@ -6,6 +6,7 @@
 #include "motion/sound/library.h"
 #include "motion/sound/output.h"
 #include "motion/sound/sound_server.h"
+#include "motion/sound/tags.h"
 #include "motion/sound/tracks.h"
 
 float spectrum[SPECTRUM_SIZE] = {};
@@ -14,10 +15,13 @@ namespace {
 bool musicStarted = false;      // GLUT thread: the output opened and music played
 bool listeningInstead = false;  // GLUT thread: nothing plays; what the desktop plays is heard
 bool musicChosen = false;       // GLUT thread: the listing has started
+bool musicNamed = false;        // GLUT thread: the command line named what plays
+unsigned startsNamed = 0;       // GLUT thread: track starts already named in the window
 float heardWindow[SPECTRUM_WINDOW];
 }  // namespace
 
 void chooseMusic(std::vector<std::string> operands) {
+    musicNamed = !operands.empty();
     startListing(std::move(operands));
     musicChosen = true;
 }
@@ -51,4 +55,29 @@ void fetchSpectrum() {
     }
     readHeardWindow(heardWindow, SPECTRUM_WINDOW);
     analyseSpectrum(heardWindow, spectrum);
+}
+
+void togglePause() {
+    if (musicStarted && outputPlaying()) pauseTracks(!tracksPaused());
+}
+
+bool musicPaused() {
+    return musicStarted && tracksPaused();
+}
+
+bool trackStarted(TrackNames& names) {
+    std::string path;
+    const unsigned starts = musicStarted ? tracksStarted(path) : 0;
+    if (starts == startsNamed) return false;
+    startsNamed = starts;
+    if (!musicNamed) return false;
+    names = readTrackNames(path);
+    return true;
+}
+
+bool nowPlaying(TrackNames& names) {
+    std::string path;
+    if (!musicStarted || tracksStarted(path) == 0) return false;
+    names = readTrackNames(path);
+    return true;
 }

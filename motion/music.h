@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "motion/sound/spectrum.h"
+#include "motion/sound/tags.h"
 
 // The spectrum of the latest fetch, SPECTRUM_SIZE amplitudes (a full-scale sine centred on a bin
 // reads 1.0 there). All zero until a fetch finds music; always finite.
@@ -33,3 +34,13 @@ void skipTrack(int step);
 // thread, and the music goes on from where it was last heard (from its start if the decoder cannot
 // seek), with one line more.
 void fetchSpectrum();
+// Space: pauses the music where it is (the figure rests, as in silence), or plays it on from
+// there. Nothing while listening, or while the output is lost. GLUT thread.
+void togglePause();
+// Whether the music is paused.
+bool musicPaused();
+// True once for each track that starts from its beginning, with its names, when the command line
+// named the music; never for "1.mp3" played by default. GLUT thread, each tick.
+bool trackStarted(TrackNames& names);
+// The names of the track playing now, whatever named it; false when none plays. GLUT thread.
+bool nowPlaying(TrackNames& names);

@@ -9,8 +9,17 @@
 # Quiet and quick when everything is present; apt-get update runs only when something is missing.
 set -eu
 
+# TagLib's development package is libtag1-dev up to Debian 12 and libtag-dev from 13 on. The
+# captions are laid out by Pango in the desktop's sans-serif font; DejaVu covers Latin, Greek and
+# Cyrillic where nothing else is installed.
+. /etc/os-release
+case "${VERSION_ID:-}" in
+  ?|1[0-2]) taglib_pkg=libtag1-dev ;;
+  *) taglib_pkg=libtag-dev ;;
+esac
 run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev libx11-dev
-  libgl1-mesa-dri libsdl2-dev libsdl2-mixer-dev libasound2-dev libpulse-dev libmpg123-dev libkissfft-dev"
+  libgl1-mesa-dri libsdl2-dev libsdl2-mixer-dev libasound2-dev libpulse-dev libmpg123-dev libkissfft-dev
+  $taglib_pkg libpango1.0-dev libcairo2-dev fonts-dejavu-core"
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack needs `file` to run it.
 package_pkgs="dpkg-dev file"
 # lame, mpg123 and sox (with its MP3 format) make and decode the tests' music; lame alone remakes the

@@ -56,6 +56,33 @@ void skipId3Tags(DecoderView& view, ReadBytesAt read, void* file) {
     }
 }
 
+// ID3v1 is the last 128 bytes, "TAG" first. An APE tag ends in a 32-byte footer, "APETAGEX"
+// first, with the tag's length (footer included, header not) at byte 12 and its flags at 20, and
+// may stand before an ID3v1 tag. A length that does not fit the file hides the footer alone, which
+// is all the mixer's reader looks for.
+constexpr std::uint64_t ID3V1_SIZE = 128;
+constexpr std::uint64_t APE_FOOTER = 32;
+constexpr std::uint64_t APE_HAS_HEADER = 0x80000000;
+
+void cutTrailingTags(DecoderView& view, ReadBytesAt read, void* file) {
+    for (int tag = 0; tag < ID3_TAG_LIMIT; ++tag) {
+        unsigned char footer[APE_FOOTER];
+        if (view.end >= view.start + ID3V1_SIZE &&
+            read(file, view.end - ID3V1_SIZE, footer, 3) == 3 && std::memcmp(footer, "TAG", 3) == 0) {
+            view.end -= ID3V1_SIZE;
+        } else if (view.end >= view.start + APE_FOOTER &&
+                   read(file, view.end - APE_FOOTER, footer, APE_FOOTER) == APE_FOOTER &&
+                   std::memcmp(footer, "APETAGEX", 8) == 0) {
+            const bool header = (littleEndian(footer + 20, 4) & APE_HAS_HEADER) != 0;
+            const std::uint64_t length = littleEndian(footer + 12, 4) + (header ? APE_FOOTER : 0);
+            const bool fits = length >= APE_FOOTER && length <= view.end - view.start;
+            view.end -= fits ? length : APE_FOOTER;
+        } else {
+            return;
+        }
+    }
+}
+
 // A RIFF chunk: 4 bytes of name, 4 of length, then the body; the next chunk follows straight on,
 // as the mixer walks them. A format chunk's body starts with the encoding (2 bytes), then the
 // channel count (2 bytes).
@@ -151,10 +178,14 @@ bool looksLikeMusic(const unsigned char* bytes, std::size_t count) {
            (bytes[1] & 0x18) != 0x08 && (bytes[1] & 0x06) != 0;
 }
 
-DecoderView viewForDecoder(AudioFormat format, ReadBytesAt read, void* file) {
+DecoderView viewForDecoder(AudioFormat format, ReadBytesAt read, void* file, std::uint64_t size) {
     DecoderView view{};
+    view.end = size;
     switch (format) {
-        case AudioFormat::Mp3: skipId3Tags(view, read, file); break;
+        case AudioFormat::Mp3:
+            skipId3Tags(view, read, file);
+            cutTrailingTags(view, read, file);
+            break;
         case AudioFormat::Wav: hideWavTags(view, read, file); break;
         case AudioFormat::Flac: hideFlacTags(view, read, file); break;
         // Vorbis comments sit in checksummed pages, and libvorbis reads them soundly.

@@ -32,10 +32,11 @@ constexpr int VIEW_PATCH_LIMIT = 16;
 // Chunks of a WAV file, or metadata blocks of a FLAC file, looked at before giving up.
 constexpr int CHUNK_LIMIT = 4096;
 
-// The file as the mixer is to see it: from byte `start` on, with `patches` applied; or, when
-// `problem` is set, why the mixer cannot be given the file at all.
+// The file as the mixer is to see it: from byte `start` to byte `end` (or its end, if sooner),
+// with `patches` applied; or, when `problem` is set, why the mixer cannot be given the file at all.
 struct DecoderView {
     std::uint64_t start;
+    std::uint64_t end;
     BytePatch patches[VIEW_PATCH_LIMIT];
     int patchCount;
     const char* problem;
@@ -43,10 +44,12 @@ struct DecoderView {
 
 // The program shows no titles, and the mixer's tag readers are its weakest code: a long title in
 // an ID3 tag overruns a stack buffer, an empty FLAC comment is a null pointer. So the view hides
-// every tag: an MP3 starts after its ID3v2 tags, a WAV file's ID3 chunks are renamed to JUNK, and
+// every tag: an MP3 starts after its ID3v2 tags and ends before its ID3v1 and APE tags, a WAV
+// file's ID3 chunks are renamed to JUNK, and
 // a FLAC file's comment blocks become padding. The mixer also leaks memory when a FLAC file
 // describes its stream twice or its metadata fails after the description: a second description
 // becomes padding too, and metadata that runs past the file's end is refused. So is a WAV file
 // whose format chunk gives a channel count outside 1 to 255: the mixer keeps the count in a byte
 // and divides by it.
-DecoderView viewForDecoder(AudioFormat format, ReadBytesAt read, void* file);
+// `size` is the file's, in bytes.
+DecoderView viewForDecoder(AudioFormat format, ReadBytesAt read, void* file, std::uint64_t size);

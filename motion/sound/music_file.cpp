@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -48,8 +49,8 @@ Sint64 viewSize(SDL_RWops* source) {
     // Asked anew each time: the file may have shrunk or grown since it was opened.
     struct stat info;
     if (fstat(file.fd, &info) != 0) return SDL_SetError("%s", std::strerror(errno));
-    const Sint64 start = static_cast<Sint64>(file.view.start);
-    return info.st_size > start ? info.st_size - start : 0;
+    const std::uint64_t end = std::min(static_cast<std::uint64_t>(info.st_size), file.view.end);
+    return end > file.view.start ? static_cast<Sint64>(end - file.view.start) : 0;
 }
 
 Sint64 viewSeek(SDL_RWops* source, Sint64 offset, int whence) {
@@ -73,9 +74,12 @@ std::size_t viewRead(SDL_RWops* source, void* into, std::size_t size, std::size_
     if (size == 0 || count > SIZE_MAX / size) return 0;
     auto* bytes = static_cast<unsigned char*>(into);
     const std::uint64_t from = file.view.start + static_cast<std::uint64_t>(file.position);
+    // Nothing at or past the view's end is read: trailing tags stay hidden.
+    const std::size_t wanted = from >= file.view.end ? 0
+        : static_cast<std::size_t>(std::min<std::uint64_t>(size * count, file.view.end - from));
     std::size_t got = 0;
-    while (got < size * count) {
-        const std::size_t read = readMusicFileAt(&file.fd, from + got, bytes + got, size * count - got);
+    while (got < wanted) {
+        const std::size_t read = readMusicFileAt(&file.fd, from + got, bytes + got, wanted - got);
         if (read == 0) break;
         got += read;
     }
@@ -166,7 +170,8 @@ Mix_Music* loadMusicFile(const char* path, std::string& whyNot) {
     }
     const AudioFormat format = sniffAudioFormat(head, headLength);
     const Decoder decoder = decoderFor(format);
-    const DecoderView view = viewForDecoder(format, readMusicFileAt, &fd);
+    const DecoderView view =
+        viewForDecoder(format, readMusicFileAt, &fd, static_cast<std::uint64_t>(info.st_size));
     if (view.problem != nullptr) {
         whyNot = unplayable(decoder, view.problem);
         close(fd);

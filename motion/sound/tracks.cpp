@@ -2,7 +2,9 @@
 
 #include <SDL_mixer.h>
 
+#include <atomic>
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +24,12 @@ bool allListed = false;
 std::size_t currentTrack = 0;
 Mix_Music* musicStream = nullptr;
 bool playingOnce = false;  // the current track ends rather than loops
+std::atomic<bool> paused{false};  // set on the GLUT thread, read where a track starts
+
+// The newest track started from its beginning, for the GLUT thread to name in the window.
+std::mutex startedLock;
+std::string startedPath;  // startedLock
+unsigned startedCount = 0;  // startedLock
 
 // Takes in what has been listed meanwhile; with `wait`, waits for at least one more track first,
 // unless the listing has ended.
@@ -33,8 +41,16 @@ void takeListed(bool wait) {
 bool startPlaying(Mix_Music* music, double seconds) {
     playingOnce = !allListed || tracks.size() > 1;
     const int loops = playingOnce ? 1 : -1;
-    return (seconds > 0 && Mix_FadeInMusicPos(music, loops, 0, seconds) == 0) ||
-           Mix_PlayMusic(music, loops) == 0;
+    // Playing ends a pause; while paused, the buffer mixed before the pause comes is silent.
+    const bool stayPaused = paused.load();
+    if (stayPaused) Mix_VolumeMusic(0);
+    const bool playing = (seconds > 0 && Mix_FadeInMusicPos(music, loops, 0, seconds) == 0) ||
+                         Mix_PlayMusic(music, loops) == 0;
+    if (stayPaused) {
+        Mix_PauseMusic();
+        Mix_VolumeMusic(MIX_MAX_VOLUME);
+    }
+    return playing;
 }
 
 // Plays the track `step` places from the current one (0: the current one) from `seconds` into it,
@@ -56,6 +72,11 @@ bool playTrack(int step, double seconds) {
                 Mix_Music* previous = std::exchange(musicStream, music);
                 if (startPlaying(music, seconds)) {
                     Mix_FreeMusic(previous);
+                    if (seconds == 0) {
+                        const std::lock_guard<std::mutex> lock(startedLock);
+                        startedPath = tracks[currentTrack].path;
+                        ++startedCount;
+                    }
                     return true;
                 }
                 musicStream = previous;
@@ -101,8 +122,12 @@ void stepTracks(int step) {
     // With the hook away the audio thread changes no track, and this thread may.
     Mix_HookMusicFinished(nullptr);
     takeListed(false);
-    // When every track has gone from under it, the one playing stops too, as its line says.
-    if (tracks.size() > 1 && !playTrack(step, 0)) Mix_HaltMusic();
+    if (tracks.size() > 1) {
+        // The track stepped to plays, paused or not.
+        paused = false;
+        // When every track has gone from under it, the one playing stops too, as its line says.
+        if (!playTrack(step, 0)) Mix_HaltMusic();
+    }
     Mix_HookMusicFinished(onTrackEnd);
 }
 
@@ -117,4 +142,23 @@ bool tracksPlaying() {
 void releaseTrackMusic() {
     Mix_FreeMusic(musicStream);
     musicStream = nullptr;
+}
+
+void pauseTracks(bool pause) {
+    paused = pause;
+    if (pause) {
+        Mix_PauseMusic();
+    } else {
+        Mix_ResumeMusic();
+    }
+}
+
+bool tracksPaused() {
+    return paused.load();
+}
+
+unsigned tracksStarted(std::string& newestPath) {
+    const std::lock_guard<std::mutex> lock(startedLock);
+    newestPath = startedPath;
+    return startedCount;
 }

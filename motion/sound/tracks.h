@@ -1,6 +1,7 @@
 // motion/sound/tracks.h: the tracks that play in turn on the mixer, taken from the listing as it
 // goes on (library.h), and the music loaded from the one playing.
 #pragma once
+#include <string>
 
 // Plays the current track from `seconds` into it (from its start where the decoder cannot seek);
 // from then on each track's end plays the next, on the audio thread, the list over and over (a
@@ -21,3 +22,12 @@ bool tracksPlaying();
 // Frees the music loaded from the current track: the output is about to close. A later
 // playTracks loads it again. With the tracks unhooked.
 void releaseTrackMusic();
+// Pauses the music where it is, or plays it on from there: the output stays open and is handed
+// silence meanwhile. A track that plays while paused (the output opened again) starts paused; a
+// step to another track plays it. GLUT thread, the output playing.
+void pauseTracks(bool pause);
+// Whether the music is paused. Any thread.
+bool tracksPaused();
+// How many tracks have started from their beginning so far (a track resumed where it was does not
+// count), and the path of the newest. Any thread.
+unsigned tracksStarted(std::string& newestPath);

@@ -8,10 +8,15 @@ import shutil
 import signal
 import subprocess
 import tempfile
+import time
 
 import pytest
 
-from conftest import SOX, SoundServer, decoded, disk, played, start, within
+from conftest import SOX, SoundServer, decoded, disk, lit, played, start, within
+
+# The caption's place, from the window's centre: its top left corner is 16 pixels in.
+CAPTION = (-384, -384, -100, -330)
+
 
 @pytest.fixture(scope="module")
 def media():
@@ -106,3 +111,61 @@ def test_quitting_as_tracks_change_or_the_sound_server_comes_back_ends_cleanly(d
         server.start(sink=False)
         within(5, lambda: "\tdancer" in server.says("pactl", "list", "short", "clients"), d.stderr)
         assert d.quit() in (lost, lost + "dancer: default audio output: back; music resumed\n")
+
+
+def test_space_pauses_the_music_where_it_is_and_plays_it_on_from_the_same_sample(dancer, workdir):
+    subprocess.run([*SOX, "track.wav", "synth", "8", "sine", "200:2000", "0", "25", "vol", "0.5"],
+                   cwd=workdir, check=True)
+    shutil.copy(f"{workdir}/track.wav", f"{workdir}/1.mp3")
+    out = f"{workdir}/out.raw"
+    d = dancer(disk(out, faster=False))
+    assert within(3, lambda: d.body_moves(0.3), lambda: "not dancing")
+    d.keys("space")
+    assert within(5, lambda: d.body_moves(0.3) is False, lambda: "still dancing")
+    paused_at = os.path.getsize(out) // 4  # the samples written by then
+    d.keys("space", "sleep", 1)
+    assert d.quit() == ""
+    with open(out, "rb") as device:
+        heard = [round(v * 32768) for v in array.array("f", device.read())]
+    # From the first sound: music, one stretch of silence in whole device buffers (the pause), and
+    # the music on from the next sample.
+    first = next(i for i, v in enumerate(heard) if v) // 2048 * 2048 + 2048
+    silent = [i for i in range(first, len(heard) - 2048, 2048) if not any(heard[i:i + 2048])]
+    assert silent and silent[0] < paused_at <= silent[-1] + 2048
+    assert silent[-1] - silent[0] == 2048 * (len(silent) - 1)
+    music = [v for v in heard if v]
+    assert music == [v for v in decoded(pathlib.Path(workdir, "track.wav")) if v][:len(music)]
+
+
+def test_a_named_track_shows_its_title_and_artist_for_4_s_and_i_shows_them_again(dancer, workdir):
+    subprocess.run([*SOX, "tone.wav", "synth", "20", "sine", "300"], cwd=workdir, check=True)
+    subprocess.run(["lame", "-S", "--tt", "Песня о дожде", "--ta", "Артистка", "tone.wav",
+                    "song.mp3"], cwd=workdir, check=True)
+    subprocess.run(["sox", "tone.wav", "--comment", "TITLE=Plain song", "tagged.flac"],
+                   cwd=workdir, check=True)
+    os.rename(f"{workdir}/tone.wav", f"{workdir}/Plain song.wav")
+
+    def caption(d):
+        rgb, width = d.shot()
+        return lit(rgb, width, CAPTION)
+    d = dancer(args=["song.mp3"])
+    assert within(3, lambda: caption(d), lambda: "no caption")
+    assert within(6, lambda: caption(d) == {}, lambda: "caption still there")
+    d.keys("i")
+    assert within(3, lambda: caption(d), lambda: "no caption after i")
+    assert d.quit() == ""
+    # The same file played by default names nothing until asked.
+    os.rename(f"{workdir}/song.mp3", f"{workdir}/1.mp3")
+    d = dancer()
+    time.sleep(1)
+    assert caption(d) == {}
+    d.keys("i")
+    assert within(3, lambda: caption(d), lambda: "no caption after i")
+    assert d.quit() == ""
+    # Without tags, the file's name without its suffix, as a title in a tag would show.
+    shown = []
+    for name in ("Plain song.wav", "tagged.flac"):
+        d = dancer(args=[name])
+        shown.append(within(3, lambda: caption(d), lambda: "no caption"))
+        assert d.quit() == ""
+    assert shown[0] == shown[1]

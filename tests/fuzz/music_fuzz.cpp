@@ -1,5 +1,5 @@
-// The music file's bytes as a libFuzzer target: they become 1.mp3 in the working directory, which
-// loadMusicFile loads and the mixer's decoders play. The mixer's device is answered here, and its
+// The music file's bytes as a libFuzzer target: they become 1.mp3 in the working directory, whose
+// tags readTrackNames reads, and which loadMusicFile loads and the mixer's decoders play. The mixer's device is answered here, and its
 // callback called in place of SDL's audio thread, so decoding runs flat out and always the same.
 // Built with DANCER_REPLAY, it replays the files named on its command line instead.
 #include <SDL.h>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "motion/sound/music_file.h"
+#include "motion/sound/tags.h"
 
 static SDL_AudioSpec device;
 
@@ -31,6 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                               Mix_OpenAudioDevice(44100, AUDIO_F32SYS, 2, 1024, nullptr, 0) == 0;
     if (!ready) std::abort();
     std::ofstream("1.mp3", std::ios::binary).write(reinterpret_cast<const char*>(data), size);
+    readTrackNames("1.mp3");
     std::string whyNot;
     Mix_Music* music = loadMusicFile("1.mp3", whyNot);
     if (music == nullptr) return 0;

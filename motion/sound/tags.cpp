@@ -1,0 +1,107 @@
+#include "motion/sound/tags.h"
+
+#include <fcntl.h>
+#include <flacfile.h>
+#include <mpegfile.h>
+#include <tag.h>
+#include <tdebuglistener.h>
+#include <unistd.h>
+#include <vorbisfile.h>
+#include <wavfile.h>
+
+#include <cstddef>
+#include <string>
+
+#include "motion/sound/audio_format.h"
+
+namespace {
+// TagLib reports what it finds wrong in a file on stderr; a damaged tag is no news to the user.
+class Silence : public TagLib::DebugListener {
+public:
+    void printMessage(const TagLib::String&) override {}
+};
+Silence silence;
+
+// Longer names are cut, at a character's start: nothing shows that many anyway.
+constexpr std::size_t NAME_BYTES_MAX = 1024;
+
+// Control characters (C0, DEL and, encoded in two bytes, C1) become spaces, and a name cut short
+// ends on a whole character.
+std::string shown(const TagLib::String& text) {
+    std::string name = text.to8Bit(true);
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+        if (byte < 0x20 || byte == 0x7f) {
+            name[i] = ' ';
+        } else if (byte == 0xc2 && next >= 0x80 && next < 0xa0) {
+            name.replace(i, 2, " ");
+        }
+    }
+    if (name.size() > NAME_BYTES_MAX) {
+        std::size_t end = NAME_BYTES_MAX;
+        while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xc0) == 0x80) --end;
+        name.erase(end);
+    }
+    return name;
+}
+
+std::string withoutFolderOrSuffix(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) name.erase(dot);
+    return name;
+}
+
+AudioFormat formatOf(const std::string& path) {
+    unsigned char head[SNIFF_BYTES] = {};
+    ssize_t got = 0;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        got = read(fd, head, sizeof head);
+        close(fd);
+    }
+    return sniffAudioFormat(head, got > 0 ? static_cast<std::size_t>(got) : 0);
+}
+
+void take(const TagLib::Tag* tag, TrackNames& names) {
+    if (tag == nullptr) return;
+    if (names.title.empty()) names.title = shown(tag->title());
+    if (names.artist.empty()) names.artist = shown(tag->artist());
+}
+}  // namespace
+
+TrackNames readTrackNames(const std::string& path) {
+    TagLib::setDebugListener(&silence);
+    TrackNames names;
+    // Read as the decoder reads it, whatever the file's name says; audio properties are not needed.
+    switch (formatOf(path)) {
+        case AudioFormat::Mp3: {
+            TagLib::MPEG::File file(path.c_str(), false);
+            if (file.isValid()) take(file.tag(), names);
+            break;
+        }
+        case AudioFormat::Wav: {
+            TagLib::RIFF::WAV::File file(path.c_str(), false);
+            if (file.isValid() && file.hasID3v2Tag()) take(file.ID3v2Tag(), names);
+            if (file.isValid() && file.hasInfoTag()) take(file.InfoTag(), names);
+            break;
+        }
+        case AudioFormat::Ogg: {
+            TagLib::Ogg::Vorbis::File file(path.c_str(), false);
+            if (file.isValid()) take(file.tag(), names);
+            break;
+        }
+        case AudioFormat::Flac: {
+            TagLib::FLAC::File file(path.c_str(), false);
+            if (file.isValid()) take(file.tag(), names);
+            break;
+        }
+    }
+    if (names.title.find_first_not_of(' ') == std::string::npos) {
+        names.title = withoutFolderOrSuffix(path);
+    }
+    if (names.artist.find_first_not_of(' ') == std::string::npos) names.artist.clear();
+    return names;
+}
