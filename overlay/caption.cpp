@@ -57,12 +57,15 @@ void drawCaption(int nowMs) {
     glPushAttrib(GL_COLOR_BUFFER_BIT | GL_ENABLE_BIT | GL_PIXEL_MODE_BIT);
     glDisable(GL_DEPTH_TEST);
     glEnable(GL_BLEND);
-    // The pixels are premultiplied, so fading scales every channel alike.
+    // The pixels are premultiplied, so fading scales every channel alike; in full, they are drawn
+    // as they are.
     glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
-    glPixelTransferf(GL_RED_SCALE, opacity);
-    glPixelTransferf(GL_GREEN_SCALE, opacity);
-    glPixelTransferf(GL_BLUE_SCALE, opacity);
-    glPixelTransferf(GL_ALPHA_SCALE, opacity);
+    if (opacity < 1) {
+        glPixelTransferf(GL_RED_SCALE, opacity);
+        glPixelTransferf(GL_GREEN_SCALE, opacity);
+        glPixelTransferf(GL_BLUE_SCALE, opacity);
+        glPixelTransferf(GL_ALPHA_SCALE, opacity);
+    }
     // Rows come from the top, so each is drawn below the last.
     glPixelZoom(1, -1);
     glRasterPos2i(CAPTION_MARGIN, height - CAPTION_MARGIN);
