@@ -168,6 +168,8 @@ def test_a_sound_server_crash_rests_both_a_player_and_a_listener_and_its_return_
         service = start(["pipewire-pulse"], env=server.env, stderr=subprocess.DEVNULL)
         server.processes.append(service)
         within(10, lambda: watched(server, player), lambda: "not watched")  # tried every 2 s
+        # The listener tries on its own 2 s beat, which may fall up to 2 s after the player's.
+        within(3, lambda: listener.stderr() == NO_SERVER + LISTENING, listener.stderr)
         assert player.body_moves(0.5)  # and ticks on: the tick after takes the server's answer
         server.stop()
         within(REST, lambda: rests(player), lambda: "still dancing")
