@@ -17,6 +17,7 @@ played, whatever the files are named.
 
       --listen     play nothing; dance to what the default output is playing
                    (another player, a browser, a game), through the sound server
+      --fullscreen start full screen; f or F11 brings the window back
       --help       display this help and exit
       --version    output version information and exit
 
@@ -58,6 +59,8 @@ CommandLine readCommandLine(int argc, const char* const* argv, std::FILE* out, s
             command.glutArgumentCount = i;
         } else if (std::strcmp(argument, "--listen") == 0) {
             command.listen = true;
+        } else if (std::strcmp(argument, "--fullscreen") == 0) {
+            command.fullScreen = true;
         } else if (std::strcmp(argument, "--help") == 0) {
             std::fputs(USAGE, out);
             command.exitStatus = 0;

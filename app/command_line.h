@@ -7,6 +7,7 @@
 struct CommandLine {
     std::vector<std::string> operands;  // music files and folders, as given
     bool listen = false;                // --listen: dance to what the default output plays
+    bool fullScreen = false;            // --fullscreen: start full screen
     int glutArgumentCount = 0;          // argv's leading entries GLUT may see: up to any "--"
     int exitStatus = -1;                // 0 or 2 once answered without a window; -1: run
 };

@@ -14,6 +14,11 @@
 static const char WINDOW_TITLE[] =
     "Вирсель, используйте мышь с зажатой левой кнопкой для вращения объекта";
 
+// Pixels: where the window first stands on the screen, and its width and height.
+constexpr int WINDOW_X = 100;
+constexpr int WINDOW_Y = 100;
+constexpr int WINDOW_SIZE = 800;
+
 int main(int argc, char** argv) {
     // Answered before GLUT looks for a display, so that --help works without one.
     const CommandLine command = readCommandLine(argc, argv, stdout, stderr);
@@ -28,11 +33,12 @@ int main(int argc, char** argv) {
     // GLUT would take an operand such as "-iconic" after "--" for one of its own options.
     int glutArgumentCount = command.glutArgumentCount;
     glutInit(&glutArgumentCount, argv);
-    glutInitWindowSize(800, 800);
-    glutInitWindowPosition(100, 100);
+    glutInitWindowSize(WINDOW_SIZE, WINDOW_SIZE);
+    glutInitWindowPosition(WINDOW_X, WINDOW_Y);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
     glutCreateWindow(WINDOW_TITLE);
     describeWindowToWindowManager(WINDOW_TITLE);
+    if (command.fullScreen) startFullScreen(WINDOW_X, WINDOW_Y, WINDOW_SIZE, WINDOW_SIZE);
     initScene();
     glutKeyboardFunc(keyboard);
     glutDisplayFunc(display);

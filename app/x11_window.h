@@ -5,6 +5,9 @@
 // the window of the current GLX context. GLUT hands the title over as Latin-1 only, which shows
 // Cyrillic as mojibake.
 void describeWindowToWindowManager(const char* utf8Title);
-// Full screen and back. Where the window manager offers it (_NET_WM_STATE_FULLSCREEN), it is asked;
-// without one the window covers the screen itself, and then goes back where it was.
+// Full screen and back. Where a window manager runs and offers it (_NET_WM_STATE_FULLSCREEN), it is
+// asked; without one the window covers the screen itself, and then goes back where it was.
 void toggleFullScreen();
+// Full screen from the start, the same way, as soon as the window is made. Toggled back, it goes to
+// x, y (pixels from the screen's top left), width by height.
+void startFullScreen(int x, int y, int width, int height);

@@ -91,10 +91,20 @@ def test_full_screen_is_asked_of_a_window_manager_and_no_sound_card_is_one_line(
         said = d.quit()
         assert said.startswith("dancer: default audio output: ALSA: ")
         assert said.endswith("; running without music\n") and said.count("\n") == 1
-    finally:  # its word that it manages the screen would outlive it
+        d = dancer(args=["--fullscreen"])
+        within(3, lambda: "FULLSCREEN" in xprop("-id", d.window, "_NET_WM_STATE"), d.stderr)
+        full_screen(d, "f", "800x800")
+        # Killed, the manager leaves its word on the root: the window covers the screen itself.
+        end(manager)
+        full_screen(d, "f", "1700x1000")
+        assert d.quit() == NO_MUSIC
+    finally:  # its word that it manages the screen would outlive it (and stop GLUT starting)
         end(manager)
         xprop("-root", "-remove", "_NET_SUPPORTED")
         xprop("-root", "-remove", "_NET_SUPPORTING_WM_CHECK")
+    d = dancer(args=["--fullscreen"])  # without one: the window covers the screen from the start
+    full_screen(d, "F11", "800x800")
+    assert d.quit() == NO_MUSIC
 
 
 @pytest.mark.parametrize("arguments, status, out, err", [
