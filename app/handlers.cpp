@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "app/pointer.h"
 #include "app/x11_window.h"
 #include "figure/figure.h"
 #include "motion/music.h"
@@ -73,8 +74,13 @@ void mouse(int button, int state, int x, int y) {
 }
 
 void motion(int x, int y) {
+    pointerMoved(glutGet(GLUT_ELAPSED_TIME));
     dragTo(x, y);
     glutPostRedisplay();
+}
+
+void passiveMotion(int, int) {
+    pointerMoved(glutGet(GLUT_ELAPSED_TIME));
 }
 
 void special(int key, int, int) {

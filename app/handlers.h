@@ -14,6 +14,8 @@ void keyboard(unsigned char key, int x, int y);
 void mouse(int button, int state, int x, int y);
 // Pointer movement with a button held, window pixels.
 void motion(int x, int y);
+// Pointer movement with no button held: it shows again where it was hidden.
+void passiveMotion(int x, int y);
 // Keys without a character: Right and Left arrows go to the next and previous track, F11 toggles
 // full screen (through the window manager, or by covering the screen where there is none).
 void special(int key, int x, int y);

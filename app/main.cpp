@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
     glutReshapeFunc(reshape);
     glutMouseFunc(mouse);
     glutMotionFunc(motion);
+    glutPassiveMotionFunc(passiveMotion);
     glutSpecialFunc(special);
     glutTimerFunc(20, tick, 0);
     glutMainLoop();

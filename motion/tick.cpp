@@ -1,5 +1,6 @@
 #include <GL/glut.h>
 
+#include "app/pointer.h"
 #include "motion/motion_driver.h"
 #include "motion/music.h"
 #include "overlay/caption.h"
@@ -12,5 +13,6 @@ void tick(int) {
     TrackNames names;
     if (trackStarted(names)) showCaption(names.title, names.artist, glutGet(GLUT_ELAPSED_TIME));
     stepPhases(spectrum, SPECTRUM_SIZE);
+    hideRestingPointer(glutGet(GLUT_ELAPSED_TIME));
     glutPostRedisplay();
 }

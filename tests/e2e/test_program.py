@@ -1,5 +1,6 @@
 """The real binary: its window, picture, keys, mouse and full screen, its command line, and sound
 servers that it plays through or listens to, crashing under it and coming back."""
+import ctypes
 import os
 import subprocess
 import time
@@ -26,6 +27,23 @@ def full_screen(d, key, size):  # presses `key`, waits for `size`, and returns t
     within(3, lambda: f"Geometry: {size}\n" in xdotool("getwindowgeometry", d.window), d.stderr)
     time.sleep(0.3)
     return d.shot()
+
+
+class CursorImage(ctypes.Structure):  # XFixesCursorImage
+    _fields_ = [("x", ctypes.c_short), ("y", ctypes.c_short), ("width", ctypes.c_ushort),
+                ("height", ctypes.c_ushort), ("xhot", ctypes.c_ushort), ("yhot", ctypes.c_ushort),
+                ("serial", ctypes.c_ulong), ("pixels", ctypes.POINTER(ctypes.c_ulong))]
+
+
+def pointer_shown():  # whether the pointer the X server shows has a pixel that is not transparent
+    x11, xfixes = ctypes.CDLL("libX11.so.6"), ctypes.CDLL("libXfixes.so.3")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    xfixes.XFixesGetCursorImage.restype = ctypes.POINTER(CursorImage)
+    display = ctypes.c_void_p(x11.XOpenDisplay(None))
+    image = xfixes.XFixesGetCursorImage(display).contents
+    shown = any(image.pixels[i] >> 24 for i in range(image.width * image.height))
+    x11.XCloseDisplay(display)
+    return shown
 
 
 def test_window_picture_credits_full_screen_and_keys_without_music(dancer):
@@ -63,6 +81,10 @@ def test_window_picture_credits_full_screen_and_keys_without_music(dancer):
     assert max(y for _, y in larger) >= 400
     head_xs = [x for x, _ in lit(rgb, width, ABOVE_SHOULDERS)]
     assert abs(min(head_xs) + max(head_xs)) <= 2
+    # The pointer rests 2 s over the full screen and hides; moved, it shows again.
+    within(4, lambda: not pointer_shown(), lambda: "the pointer still shows")
+    xdotool("mousemove", "--window", d.window, 300, 300)
+    within(2, pointer_shown, lambda: "the pointer is still hidden")
     full_screen(d, "F11", "800x800")
     assert "Position: 100,100 " in xdotool("getwindowgeometry", d.window)
     # A drag turns the figure, which then stays put; other keys do nothing.
