@@ -1,7 +1,6 @@
 // The music file's bytes as a libFuzzer target: they become 1.mp3 in the working directory, whose
 // tags readTrackNames reads, and which loadMusicFile loads and the mixer's decoders play. The mixer's device is answered here, and its
 // callback called in place of SDL's audio thread, so decoding runs flat out and always the same.
-// Built with DANCER_REPLAY, it replays the files named on its command line instead.
 #include <SDL.h>
 #include <SDL_mixer.h>
 
@@ -10,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -35,6 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     readTrackNames("1.mp3");
     std::string whyNot;
     Mix_Music* music = loadMusicFile("1.mp3", whyNot);
+    // The music keeps the file open; nothing is left behind where the replay runs.
+    std::remove("1.mp3");
     if (music == nullptr) return 0;
     Mix_PlayMusic(music, -1);
     std::vector<Uint8> buffer(device.size);
@@ -44,15 +44,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Mix_FreeMusic(music);
     return 0;
 }
-
-#ifdef DANCER_REPLAY
-int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        std::ifstream file(argv[i], std::ios::binary);
-        const std::vector<char> bytes{std::istreambuf_iterator<char>(file), {}};
-        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    }
-    std::remove("1.mp3");
-    return argc > 1 ? 0 : 1;
-}
-#endif
