@@ -18,11 +18,13 @@ void pointerMoved(int nowMs) {
 }
 
 void hideRestingPointer(int nowMs) {
+    // Most ticks the pointer shows and has moved lately: nothing to ask of GLUT.
+    if (!pointerHidden && nowMs - lastMoveMs < POINTER_REST_MS) return;
     const bool fillsScreen = glutGet(GLUT_WINDOW_WIDTH) >= glutGet(GLUT_SCREEN_WIDTH) &&
                              glutGet(GLUT_WINDOW_HEIGHT) >= glutGet(GLUT_SCREEN_HEIGHT);
     if (pointerHidden && !fillsScreen) {
         showPointer(true);
-    } else if (!pointerHidden && fillsScreen && nowMs - lastMoveMs >= POINTER_REST_MS) {
+    } else if (!pointerHidden && fillsScreen) {
         showPointer(false);
     }
 }

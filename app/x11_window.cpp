@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 void describeWindowToWindowManager(const char* utf8Title) {
     Display* display = glXGetCurrentDisplay();
@@ -39,21 +40,29 @@ int noteWindowGone(Display*, XErrorEvent*) {
     return 0;
 }
 
-// The window a WINDOW property of `of` names, or None.
-Window namedWindow(Display* display, Window of, Atom property) {
-    Atom type = None;
+// The values of a 32-bit property of `of`, of `type` (windows, atoms), up to 1024 of them.
+std::vector<unsigned long> propertyValues(Display* display, Window of, Atom property, Atom type) {
+    Atom actualType = None;
     int format = 0;
     unsigned long count = 0;
     unsigned long left = 0;
     unsigned char* data = nullptr;
-    Window named = None;
-    if (XGetWindowProperty(display, of, property, 0, 1, False, XA_WINDOW, &type, &format, &count,
-                           &left, &data) == Success &&
+    std::vector<unsigned long> values;
+    if (XGetWindowProperty(display, of, property, 0, 1024, False, type, &actualType, &format,
+                           &count, &left, &data) == Success &&
         data != nullptr) {
-        if (count == 1 && format == 32) named = *reinterpret_cast<Window*>(data);
+        // Xlib hands 32-bit values over as longs.
+        if (format == 32) values.assign(reinterpret_cast<unsigned long*>(data),
+                                        reinterpret_cast<unsigned long*>(data) + count);
         XFree(data);
     }
-    return named;
+    return values;
+}
+
+// The window a WINDOW property of `of` names, or None.
+Window namedWindow(Display* display, Window of, Atom property) {
+    const std::vector<unsigned long> windows = propertyValues(display, of, property, XA_WINDOW);
+    return windows.size() == 1 ? windows[0] : None;
 }
 
 // A window manager runs where the root names its check window and that window, still there, names
@@ -74,28 +83,22 @@ bool windowManagerRuns(Display* display) {
 }
 
 bool windowManagerOffers(Display* display, Atom feature) {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long left = 0;
-    unsigned char* data = nullptr;
-    const Atom supported = XInternAtom(display, "_NET_SUPPORTED", False);
-    if (XGetWindowProperty(display, DefaultRootWindow(display), supported, 0, 1024, False, XA_ATOM,
-                           &type, &format, &count, &left, &data) != Success ||
-        data == nullptr) {
-        return false;
-    }
-    const Atom* features = reinterpret_cast<const Atom*>(data);
-    const bool offered = std::find(features, features + count, feature) != features + count;
-    XFree(data);
-    return offered;
+    const std::vector<unsigned long> features = propertyValues(
+        display, DefaultRootWindow(display), XInternAtom(display, "_NET_SUPPORTED", False), XA_ATOM);
+    return std::find(features.begin(), features.end(), feature) != features.end();
 }
 
 // The window's place and size before it covered the screen: x, y, width, height in pixels.
 int windowedGeometry[4] = {};
 bool coveringScreen = false;
 
-void coverScreen() {
+// The window covers the screen itself, to go back to x, y, width by height.
+void coverScreenFrom(int x, int y, int width, int height) {
+    coveringScreen = true;
+    windowedGeometry[0] = x;
+    windowedGeometry[1] = y;
+    windowedGeometry[2] = width;
+    windowedGeometry[3] = height;
     glutPositionWindow(0, 0);
     glutReshapeWindow(glutGet(GLUT_SCREEN_WIDTH), glutGet(GLUT_SCREEN_HEIGHT));
 }
@@ -123,13 +126,7 @@ void startFullScreen(int x, int y, int width, int height) {
     Display* display = glXGetCurrentDisplay();
     const GLXDrawable window = glXGetCurrentDrawable();
     if (display == nullptr || window == 0) return;
-    if (askWindowManager(display, window, 1)) return;
-    coveringScreen = true;
-    windowedGeometry[0] = x;
-    windowedGeometry[1] = y;
-    windowedGeometry[2] = width;
-    windowedGeometry[3] = height;
-    coverScreen();
+    if (!askWindowManager(display, window, 1)) coverScreenFrom(x, y, width, height);
 }
 
 void toggleFullScreen() {
@@ -138,15 +135,12 @@ void toggleFullScreen() {
     if (display == nullptr || window == 0) return;
     if (!coveringScreen && askWindowManager(display, window, 2)) return;
     // NOTE: freeglut's own way for this case moves the window off the screen by its old position.
-    coveringScreen = !coveringScreen;
-    if (coveringScreen) {
-        windowedGeometry[0] = glutGet(GLUT_WINDOW_X);
-        windowedGeometry[1] = glutGet(GLUT_WINDOW_Y);
-        windowedGeometry[2] = glutGet(GLUT_WINDOW_WIDTH);
-        windowedGeometry[3] = glutGet(GLUT_WINDOW_HEIGHT);
-        coverScreen();
-    } else {
-        glutPositionWindow(windowedGeometry[0], windowedGeometry[1]);
-        glutReshapeWindow(windowedGeometry[2], windowedGeometry[3]);
+    if (!coveringScreen) {
+        coverScreenFrom(glutGet(GLUT_WINDOW_X), glutGet(GLUT_WINDOW_Y), glutGet(GLUT_WINDOW_WIDTH),
+                        glutGet(GLUT_WINDOW_HEIGHT));
+        return;
     }
+    coveringScreen = false;
+    glutPositionWindow(windowedGeometry[0], windowedGeometry[1]);
+    glutReshapeWindow(windowedGeometry[2], windowedGeometry[3]);
 }

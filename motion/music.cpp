@@ -66,18 +66,16 @@ bool musicPaused() {
 }
 
 bool trackStarted(TrackNames& names) {
-    std::string path;
-    const unsigned starts = musicStarted ? tracksStarted(path) : 0;
+    const unsigned starts = musicStarted ? tracksStarted() : 0;
     if (starts == startsNamed) return false;
     startsNamed = starts;
     if (!musicNamed) return false;
-    names = readTrackNames(path);
+    names = readTrackNames(newestTrack());
     return true;
 }
 
 bool nowPlaying(TrackNames& names) {
-    std::string path;
-    if (!musicStarted || tracksStarted(path) == 0) return false;
-    names = readTrackNames(path);
+    if (!musicStarted || tracksStarted() == 0) return false;
+    names = readTrackNames(newestTrack());
     return true;
 }

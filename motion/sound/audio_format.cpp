@@ -1,5 +1,8 @@
 #include "motion/sound/audio_format.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
 
 namespace {
@@ -153,6 +156,15 @@ void hideFlacTags(DecoderView& view, ReadBytesAt read, void* file) {
     view.problem = "it has too many metadata blocks";
 }
 }  // namespace
+
+std::size_t readFileHead(const char* path, unsigned char* head) {
+    // Without O_NONBLOCK a FIFO would block here until a writer came along.
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return 0;
+    const ssize_t got = read(fd, head, SNIFF_BYTES);
+    close(fd);
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
 
 AudioFormat sniffAudioFormat(const unsigned char* bytes, std::size_t count) {
     if (startsWith(bytes, count, 0, "RIFF") && startsWith(bytes, count, 8, "WAVE")) {

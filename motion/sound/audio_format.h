@@ -9,6 +9,9 @@ enum class AudioFormat { Mp3, Wav, Ogg, Flac };
 // How many leading bytes sniffAudioFormat looks at; fewer is fine, the file may be that short.
 constexpr std::size_t SNIFF_BYTES = 12;
 
+// Reads the first bytes of the file at `path`, up to SNIFF_BYTES, into `head`; returns how many (0
+// when it cannot be read). A FIFO is not waited on.
+std::size_t readFileHead(const char* path, unsigned char* head);
 // ID3 tag or MPEG frame sync is MP3, RIFF....WAVE is WAV, OggS is Ogg, fLaC is FLAC, and anything
 // else is tried as MP3: there is no answer that hands the bytes to a tracker or MIDI decoder, which
 // would read a device file without end.

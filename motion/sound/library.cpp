@@ -50,24 +50,21 @@ bool isDigit(char c) {
     return std::isdigit(static_cast<unsigned char>(c)) != 0;
 }
 
+std::string folded(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
 // A run of letters and signs as the locale orders it, case aside: compared folded first.
 int compareWords(const std::string& a, const std::string& b) {
-    std::string foldedA = a;
-    std::string foldedB = b;
-    for (char& c : foldedA) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (char& c : foldedB) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const int order = std::strcoll(foldedA.c_str(), foldedB.c_str());
+    const int order = std::strcoll(folded(a).c_str(), folded(b).c_str());
     return order != 0 ? order : std::strcoll(a.c_str(), b.c_str());
 }
 
-// Without O_NONBLOCK a FIFO would block here until a writer came along.
 bool holdsMusic(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
     unsigned char head[SNIFF_BYTES];
-    const ssize_t got = read(fd, head, sizeof head);
-    close(fd);
-    return got > 0 && looksLikeMusic(head, static_cast<std::size_t>(got));
+    const std::size_t got = readFileHead(path.c_str(), head);
+    return got > 0 && looksLikeMusic(head, got);
 }
 
 // Lists the music in `folder` and below it; says how many tracks it found.

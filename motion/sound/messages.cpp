@@ -27,8 +27,22 @@ std::size_t printableUtf8Length(const unsigned char* text, std::size_t left) {
     return valid ? length : 0;
 }
 
+// The letter of a control character's short escape, as C and the shells write it; 0 for none.
+char escapeLetter(unsigned char byte) {
+    switch (byte) {
+        case '\a': return 'a';
+        case '\b': return 'b';
+        case '\t': return 't';
+        case '\n': return 'n';
+        case '\v': return 'v';
+        case '\f': return 'f';
+        case '\r': return 'r';
+        case 0x1b: return 'e';
+        default: return 0;
+    }
+}
+
 std::string escaped(const char* name) {
-    static const char named[] = "\aa\bb\tt\nn\vv\ff\rr\x1b" "e";
     const auto* bytes = reinterpret_cast<const unsigned char*>(name);
     const std::size_t size = std::strlen(name);
     std::string out;
@@ -38,10 +52,9 @@ std::string escaped(const char* name) {
             i += length;
             continue;
         }
-        const char* letter = bytes[i] != 0 ? std::strchr(named, name[i]) : nullptr;
         char code[5];
-        if (letter != nullptr && (letter - named) % 2 == 0) {
-            std::snprintf(code, sizeof code, "\\%c", letter[1]);
+        if (const char letter = escapeLetter(bytes[i]); letter != 0) {
+            std::snprintf(code, sizeof code, "\\%c", letter);
         } else {
             std::snprintf(code, sizeof code, "\\x%02x", bytes[i]);
         }

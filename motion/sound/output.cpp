@@ -178,7 +178,6 @@ void watchServerBehindOutput() {
 }
 }  // namespace
 
-
 bool startOutput() {
     // Otherwise SDL takes SIGINT and SIGTERM for itself and the program no longer stops on them.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");

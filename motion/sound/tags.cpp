@@ -1,11 +1,9 @@
 #include "motion/sound/tags.h"
 
-#include <fcntl.h>
 #include <flacfile.h>
 #include <mpegfile.h>
 #include <tag.h>
 #include <tdebuglistener.h>
-#include <unistd.h>
 #include <vorbisfile.h>
 #include <wavfile.h>
 
@@ -55,14 +53,8 @@ std::string withoutFolderOrSuffix(const std::string& path) {
 }
 
 AudioFormat formatOf(const std::string& path) {
-    unsigned char head[SNIFF_BYTES] = {};
-    ssize_t got = 0;
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-        got = read(fd, head, sizeof head);
-        close(fd);
-    }
-    return sniffAudioFormat(head, got > 0 ? static_cast<std::size_t>(got) : 0);
+    unsigned char head[SNIFF_BYTES];
+    return sniffAudioFormat(head, readFileHead(path.c_str(), head));
 }
 
 void take(const TagLib::Tag* tag, TrackNames& names) {

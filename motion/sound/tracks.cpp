@@ -26,10 +26,11 @@ Mix_Music* musicStream = nullptr;
 bool playingOnce = false;  // the current track ends rather than loops
 std::atomic<bool> paused{false};  // set on the GLUT thread, read where a track starts
 
-// The newest track started from its beginning, for the GLUT thread to name in the window.
+// The newest track started from its beginning, for the GLUT thread to name in the window: the
+// count is read each tick, the path only when the count has moved.
 std::mutex startedLock;
 std::string startedPath;  // startedLock
-unsigned startedCount = 0;  // startedLock
+std::atomic<unsigned> startedCount{0};
 
 // Takes in what has been listed meanwhile; with `wait`, waits for at least one more track first,
 // unless the listing has ended.
@@ -75,7 +76,7 @@ bool playTrack(int step, double seconds) {
                     if (seconds == 0) {
                         const std::lock_guard<std::mutex> lock(startedLock);
                         startedPath = tracks[currentTrack].path;
-                        ++startedCount;
+                        startedCount.fetch_add(1, std::memory_order_release);
                     }
                     return true;
                 }
@@ -120,7 +121,7 @@ void unhookTracks() {
 
 void stepTracks(int step) {
     // With the hook away the audio thread changes no track, and this thread may.
-    Mix_HookMusicFinished(nullptr);
+    unhookTracks();
     takeListed(false);
     if (tracks.size() > 1) {
         // The track stepped to plays, paused or not.
@@ -157,8 +158,11 @@ bool tracksPaused() {
     return paused.load();
 }
 
-unsigned tracksStarted(std::string& newestPath) {
+unsigned tracksStarted() {
+    return startedCount.load(std::memory_order_acquire);
+}
+
+std::string newestTrack() {
     const std::lock_guard<std::mutex> lock(startedLock);
-    newestPath = startedPath;
-    return startedCount;
+    return startedPath;
 }

@@ -29,5 +29,7 @@ void pauseTracks(bool pause);
 // Whether the music is paused. Any thread.
 bool tracksPaused();
 // How many tracks have started from their beginning so far (a track resumed where it was does not
-// count), and the path of the newest. Any thread.
-unsigned tracksStarted(std::string& newestPath);
+// count). Any thread, without waiting.
+unsigned tracksStarted();
+// The path of the newest of them. Any thread.
+std::string newestTrack();
