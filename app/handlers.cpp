@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/pointer.h"
+#include "app/session_bus.h"
 #include "app/x11_window.h"
 #include "figure/figure.h"
 #include "motion/music.h"
@@ -57,10 +58,11 @@ void keyboard(unsigned char key, int, int) {
         toggleFullScreen();
     } else if (key == ' ') {
         togglePause();
-        setCaptionPaused(musicPaused(), glutGet(GLUT_ELAPSED_TIME));
     } else if (key == 'i') {
-        TrackNames names;
-        if (nowPlaying(names)) showCaption(names.title, names.artist, glutGet(GLUT_ELAPSED_TIME));
+        TrackTags tags;
+        if (nowPlaying(tags) || desktopNowPlaying(tags)) {
+            showCaption(tags.title, tags.artist, glutGet(GLUT_ELAPSED_TIME));
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/handlers.h"
 #include "app/scene.h"
+#include "app/session_bus.h"
 #include "app/x11_window.h"
 #include "motion/motion_driver.h"
 #include "motion/music.h"
@@ -40,6 +41,11 @@ int main(int argc, char** argv) {
     describeWindowToWindowManager(WINDOW_TITLE);
     if (command.fullScreen) startFullScreen(WINDOW_X, WINDOW_Y, WINDOW_SIZE, WINDOW_SIZE);
     initScene();
+    if (command.listen) {
+        followDesktopPlayers();
+    } else if (musicControllable()) {
+        offerMediaPlayer();
+    }
     glutKeyboardFunc(keyboard);
     glutDisplayFunc(display);
     glutReshapeFunc(reshape);

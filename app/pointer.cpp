@@ -2,6 +2,8 @@
 
 #include <GL/glut.h>
 
+#include "app/x11_window.h"
+
 namespace {
 int lastMoveMs = 0;  // GLUT ms
 bool pointerHidden = false;
@@ -20,8 +22,7 @@ void pointerMoved(int nowMs) {
 void hideRestingPointer(int nowMs) {
     // Most ticks the pointer shows and has moved lately: nothing to ask of GLUT.
     if (!pointerHidden && nowMs - lastMoveMs < POINTER_REST_MS) return;
-    const bool fillsScreen = glutGet(GLUT_WINDOW_WIDTH) >= glutGet(GLUT_SCREEN_WIDTH) &&
-                             glutGet(GLUT_WINDOW_HEIGHT) >= glutGet(GLUT_SCREEN_HEIGHT);
+    const bool fillsScreen = windowFillsScreen();
     if (pointerHidden && !fillsScreen) {
         showPointer(true);
     } else if (!pointerHidden && fillsScreen) {

@@ -5,6 +5,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/scrnsaver.h>
 
 #include <algorithm>
 #include <cstring>
@@ -143,4 +144,19 @@ void toggleFullScreen() {
     coveringScreen = false;
     glutPositionWindow(windowedGeometry[0], windowedGeometry[1]);
     glutReshapeWindow(windowedGeometry[2], windowedGeometry[3]);
+}
+
+bool windowFillsScreen() {
+    return glutGet(GLUT_WINDOW_WIDTH) >= glutGet(GLUT_SCREEN_WIDTH) &&
+           glutGet(GLUT_WINDOW_HEIGHT) >= glutGet(GLUT_SCREEN_HEIGHT);
+}
+
+void suspendScreenSaver(bool suspend) {
+    Display* display = glXGetCurrentDisplay();
+    int eventBase = 0;
+    int errorBase = 0;
+    if (display == nullptr || !XScreenSaverQueryExtension(display, &eventBase, &errorBase)) return;
+    // The server counts suspensions per client and ends them when the client goes.
+    XScreenSaverSuspend(display, suspend ? True : False);
+    XFlush(display);
 }

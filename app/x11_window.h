@@ -11,3 +11,7 @@ void toggleFullScreen();
 // Full screen from the start, the same way, as soon as the window is made. Toggled back, it goes to
 // x, y (pixels from the screen's top left), width by height.
 void startFullScreen(int x, int y, int width, int height);
+// Whether the window covers the whole screen, however it came to.
+bool windowFillsScreen();
+// Keeps the X server's screen saver from blanking for idleness (true), or lets it again.
+void suspendScreenSaver(bool suspend);

@@ -1,5 +1,11 @@
 #include "motion/music.h"
 
+#include <SDL_mixer.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <iterator>
 #include <utility>
 
 #include "motion/sound/audio_tap.h"
@@ -17,6 +23,11 @@ bool listeningInstead = false;  // GLUT thread: nothing plays; what the desktop 
 bool musicChosen = false;       // GLUT thread: the listing has started
 bool musicNamed = false;        // GLUT thread: the command line named what plays
 unsigned startsNamed = 0;       // GLUT thread: track starts already named in the window
+unsigned startsRead = 0;        // GLUT thread: the track start whose tags `playingTags` holds
+TrackTags playingTags;
+// Listening, a minute with nothing but silence is no music.
+constexpr auto SILENCE_IS_NO_MUSIC = std::chrono::minutes(1);
+std::chrono::steady_clock::time_point lastSound;  // GLUT thread
 float heardWindow[SPECTRUM_WINDOW];
 }  // namespace
 
@@ -55,27 +66,82 @@ void fetchSpectrum() {
     }
     readHeardWindow(heardWindow, SPECTRUM_WINDOW);
     analyseSpectrum(heardWindow, spectrum);
+    if (std::any_of(std::begin(spectrum), std::end(spectrum), [](float v) { return v > 0; })) {
+        lastSound = std::chrono::steady_clock::now();
+    }
 }
 
 void togglePause() {
-    if (musicStarted && outputPlaying()) pauseTracks(!tracksPaused());
+    pauseMusic(!musicPaused());
 }
 
 bool musicPaused() {
     return musicStarted && tracksPaused();
 }
 
-bool trackStarted(TrackNames& names) {
-    const unsigned starts = musicStarted ? tracksStarted() : 0;
+bool trackStarted(TrackTags& tags) {
+    const unsigned starts = trackNumber();
     if (starts == startsNamed) return false;
     startsNamed = starts;
-    if (!musicNamed) return false;
-    names = readTrackNames(newestTrack());
+    return musicNamed && nowPlaying(tags);
+}
+
+bool nowPlaying(TrackTags& tags) {
+    const unsigned starts = trackNumber();
+    if (starts == 0) return false;
+    // Read once a track, however often it is asked for.
+    if (starts != startsRead) playingTags = readTrackTags(newestTrack());
+    startsRead = starts;
+    tags = playingTags;
     return true;
 }
 
-bool nowPlaying(TrackNames& names) {
-    if (!musicStarted || tracksStarted() == 0) return false;
-    names = readTrackNames(newestTrack());
-    return true;
+std::string playingTrackPath() {
+    return newestTrack();
+}
+
+bool musicControllable() {
+    return musicStarted;
+}
+
+void pauseMusic(bool pause) {
+    if (musicStarted && outputPlaying()) pauseTracks(pause);
+}
+
+void stopMusicAtStart() {
+    if (!musicStarted || !outputPlaying()) return;
+    pauseTracks(true);
+    seekTracks(0);
+}
+
+unsigned trackNumber() {
+    return musicStarted ? tracksStarted() : 0;
+}
+
+double musicSeconds() {
+    return musicStarted ? playedSeconds() : 0;
+}
+
+bool seekMusic(double seconds) {
+    return musicStarted && outputPlaying() && seekTracks(std::max(seconds, 0.0));
+}
+
+double musicVolume() {
+    return static_cast<double>(tracksVolume()) / MIX_MAX_VOLUME;
+}
+
+void setMusicVolume(double volume) {
+    setTracksVolume(static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * MIX_MAX_VOLUME)));
+}
+
+std::size_t musicTrackCount() {
+    return musicStarted ? tracksListed() : 0;
+}
+
+bool musicHeard() {
+    if (listeningInstead) {
+        return std::chrono::steady_clock::now() - lastSound < SILENCE_IS_NO_MUSIC &&
+               lastSound != std::chrono::steady_clock::time_point{};
+    }
+    return musicStarted && outputPlaying() && !tracksPaused();
 }

@@ -1,5 +1,6 @@
 // motion/music.h: the looping music and the spectrum of what is being heard.
 #pragma once
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,32 @@ void fetchSpectrum();
 void togglePause();
 // Whether the music is paused.
 bool musicPaused();
-// True once for each track that starts from its beginning, with its names, when the command line
+// True once for each track that starts from its beginning, with its tags, when the command line
 // named the music; never for "1.mp3" played by default. GLUT thread, each tick.
-bool trackStarted(TrackNames& names);
-// The names of the track playing now, whatever named it; false when none plays. GLUT thread.
-bool nowPlaying(TrackNames& names);
+bool trackStarted(TrackTags& tags);
+// The tags of the track playing now, whatever named it; false when none plays. GLUT thread.
+bool nowPlaying(TrackTags& tags);
+
+// The file of the track playing now, as it was listed.
+std::string playingTrackPath();
+
+// What the desktop's media controls see and do; GLUT thread.
+// Whether music plays on the output (not listening): it opened, and a track played.
+bool musicControllable();
+// Pauses the music, or plays it on; Stop pauses it at the start of its track. Nothing while the
+// output is lost.
+void pauseMusic(bool pause);
+void stopMusicAtStart();
+// Counts the tracks started from their beginning: a new number is a new track playing.
+unsigned trackNumber();
+// Seconds into the track playing, as far as it is decoded. Where the decoder can seek, goes to
+// `seconds` into it (true).
+double musicSeconds();
+bool seekMusic(double seconds);
+// The music's own volume, 0 to 1, as it stands or set (clamped).
+double musicVolume();
+void setMusicVolume(double volume);
+// How many tracks are listed so far that can play, as far as is known.
+std::size_t musicTrackCount();
+// Whether music is heard: playing and not paused, or, listening, sound within the last minute.
+bool musicHeard();

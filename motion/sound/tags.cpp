@@ -23,10 +23,44 @@ Silence silence;
 // Longer names are cut, at a character's start: nothing shows that many anyway.
 constexpr std::size_t NAME_BYTES_MAX = 1024;
 
-// Control characters (C0, DEL and, encoded in two bytes, C1) become spaces, and a name cut short
-// ends on a whole character.
 std::string shown(const TagLib::String& text) {
-    std::string name = text.to8Bit(true);
+    return shownName(text.to8Bit(true));
+}
+
+std::string withoutFolderOrSuffix(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) name.erase(dot);
+    return name;
+}
+
+AudioFormat formatOf(const std::string& path) {
+    unsigned char head[SNIFF_BYTES];
+    return sniffAudioFormat(head, readFileHead(path.c_str(), head));
+}
+
+void take(const TagLib::Tag* tag, TrackTags& names) {
+    if (tag == nullptr) return;
+    if (names.title.empty()) names.title = shown(tag->title());
+    if (names.artist.empty()) names.artist = shown(tag->artist());
+    if (names.album.empty()) names.album = shown(tag->album());
+}
+
+// The length as the file's headers tell it, without reading the audio through.
+template <typename File>
+File opened(const std::string& path) {
+    return File(path.c_str(), true, TagLib::AudioProperties::Fast);
+}
+
+void takeLength(const TagLib::AudioProperties* properties, TrackTags& names) {
+    if (properties != nullptr) names.lengthMs = properties->lengthInMilliseconds();
+}
+}  // namespace
+
+std::string shownName(std::string name) {
+    // Control characters (C0, DEL and, encoded in two bytes, C1) become spaces, and a name cut
+    // short ends on a whole character.
     for (std::size_t i = 0; i < name.size(); ++i) {
         const auto byte = static_cast<unsigned char>(name[i]);
         const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
@@ -44,50 +78,34 @@ std::string shown(const TagLib::String& text) {
     return name;
 }
 
-std::string withoutFolderOrSuffix(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::size_t dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0) name.erase(dot);
-    return name;
-}
-
-AudioFormat formatOf(const std::string& path) {
-    unsigned char head[SNIFF_BYTES];
-    return sniffAudioFormat(head, readFileHead(path.c_str(), head));
-}
-
-void take(const TagLib::Tag* tag, TrackNames& names) {
-    if (tag == nullptr) return;
-    if (names.title.empty()) names.title = shown(tag->title());
-    if (names.artist.empty()) names.artist = shown(tag->artist());
-}
-}  // namespace
-
-TrackNames readTrackNames(const std::string& path) {
+TrackTags readTrackTags(const std::string& path) {
     TagLib::setDebugListener(&silence);
-    TrackNames names;
-    // Read as the decoder reads it, whatever the file's name says; audio properties are not needed.
+    TrackTags names;
+    // Read as the decoder reads it, whatever the file's name says.
     switch (formatOf(path)) {
         case AudioFormat::Mp3: {
-            TagLib::MPEG::File file(path.c_str(), false);
+            auto file = opened<TagLib::MPEG::File>(path);
             if (file.isValid()) take(file.tag(), names);
+            if (file.isValid()) takeLength(file.audioProperties(), names);
             break;
         }
         case AudioFormat::Wav: {
-            TagLib::RIFF::WAV::File file(path.c_str(), false);
+            auto file = opened<TagLib::RIFF::WAV::File>(path);
             if (file.isValid() && file.hasID3v2Tag()) take(file.ID3v2Tag(), names);
             if (file.isValid() && file.hasInfoTag()) take(file.InfoTag(), names);
+            if (file.isValid()) takeLength(file.audioProperties(), names);
             break;
         }
         case AudioFormat::Ogg: {
-            TagLib::Ogg::Vorbis::File file(path.c_str(), false);
+            auto file = opened<TagLib::Ogg::Vorbis::File>(path);
             if (file.isValid()) take(file.tag(), names);
+            if (file.isValid()) takeLength(file.audioProperties(), names);
             break;
         }
         case AudioFormat::Flac: {
-            TagLib::FLAC::File file(path.c_str(), false);
+            auto file = opened<TagLib::FLAC::File>(path);
             if (file.isValid()) take(file.tag(), names);
+            if (file.isValid()) takeLength(file.audioProperties(), names);
             break;
         }
     }
@@ -95,5 +113,6 @@ TrackNames readTrackNames(const std::string& path) {
         names.title = withoutFolderOrSuffix(path);
     }
     if (names.artist.find_first_not_of(' ') == std::string::npos) names.artist.clear();
+    if (names.album.find_first_not_of(' ') == std::string::npos) names.album.clear();
     return names;
 }

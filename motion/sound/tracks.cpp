@@ -25,6 +25,8 @@ std::size_t currentTrack = 0;
 Mix_Music* musicStream = nullptr;
 bool playingOnce = false;  // the current track ends rather than loops
 std::atomic<bool> paused{false};  // set on the GLUT thread, read where a track starts
+std::atomic<int> volume{MIX_MAX_VOLUME};  // set on the GLUT thread, read where a track starts
+std::atomic<std::size_t> listedCount{0};  // tracks.size(), for other threads
 
 // The newest track started from its beginning, for the GLUT thread to name in the window: the
 // count is read each tick, the path only when the count has moved.
@@ -36,6 +38,7 @@ std::atomic<unsigned> startedCount{0};
 // unless the listing has ended.
 void takeListed(bool wait) {
     if (!allListed) allListed = takeListedTracks(tracks, wait);
+    listedCount = tracks.size();
 }
 
 // Starts `music` at `seconds` into it, or from its start where the decoder cannot seek.
@@ -49,7 +52,7 @@ bool startPlaying(Mix_Music* music, double seconds) {
                          Mix_PlayMusic(music, loops) == 0;
     if (stayPaused) {
         Mix_PauseMusic();
-        Mix_VolumeMusic(MIX_MAX_VOLUME);
+        Mix_VolumeMusic(volume);
     }
     return playing;
 }
@@ -89,6 +92,7 @@ bool playTrack(int step, double seconds) {
         if (tracks.size() == 1) takeListed(true);
         reportUnplayable(tracks[currentTrack].path.c_str(), whyNot.c_str(), tracks.size() > 1);
         tracks.erase(tracks.begin() + static_cast<std::ptrdiff_t>(currentTrack));
+        listedCount = tracks.size();
         // Forwards, the next one now stands where this one stood.
         step = step > 0 ? 0 : step;
         seconds = 0;
@@ -152,6 +156,29 @@ void pauseTracks(bool pause) {
     } else {
         Mix_ResumeMusic();
     }
+}
+
+bool seekTracks(double seconds) {
+    // The mixer seeks the music playing under its lock, whichever track that is by then.
+    return Mix_SetMusicPosition(seconds) == 0;
+}
+
+double playedSeconds() {
+    const double seconds = Mix_GetMusicPosition(nullptr);
+    return seconds > 0 ? seconds : 0;
+}
+
+void setTracksVolume(int newVolume) {
+    volume = newVolume;
+    Mix_VolumeMusic(newVolume);
+}
+
+int tracksVolume() {
+    return volume;
+}
+
+std::size_t tracksListed() {
+    return listedCount;
 }
 
 bool tracksPaused() {

@@ -1,6 +1,7 @@
 // motion/sound/tracks.h: the tracks that play in turn on the mixer, taken from the listing as it
 // goes on (library.h), and the music loaded from the one playing.
 #pragma once
+#include <cstddef>
 #include <string>
 
 // Plays the current track from `seconds` into it (from its start where the decoder cannot seek);
@@ -26,6 +27,15 @@ void releaseTrackMusic();
 // silence meanwhile. A track that plays while paused (the output opened again) starts paused; a
 // step to another track plays it. GLUT thread, the output playing.
 void pauseTracks(bool pause);
+// Goes to `seconds` into the track playing; false where its decoder cannot seek. GLUT thread.
+bool seekTracks(double seconds);
+// Seconds into the track playing the decoder has reached, read under the mixer's lock. Any thread.
+double playedSeconds();
+// The music's own volume, 0 to MIX_MAX_VOLUME (128); it stays through pauses and new tracks.
+void setTracksVolume(int volume);
+int tracksVolume();
+// How many tracks are listed so far, less those that failed. Any thread.
+std::size_t tracksListed();
 // Whether the music is paused. Any thread.
 bool tracksPaused();
 // How many tracks have started from their beginning so far (a track resumed where it was does not

@@ -1,5 +1,5 @@
 // The music file's bytes as a libFuzzer target: they become 1.mp3 in the working directory, whose
-// tags readTrackNames reads, and which loadMusicFile loads and the mixer's decoders play. The mixer's device is answered here, and its
+// tags readTrackTags reads, and which loadMusicFile loads and the mixer's decoders play. The mixer's device is answered here, and its
 // callback called in place of SDL's audio thread, so decoding runs flat out and always the same.
 #include <SDL.h>
 #include <SDL_mixer.h>
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                               Mix_OpenAudioDevice(44100, AUDIO_F32SYS, 2, 1024, nullptr, 0) == 0;
     if (!ready) std::abort();
     std::ofstream("1.mp3", std::ios::binary).write(reinterpret_cast<const char*>(data), size);
-    readTrackNames("1.mp3");
+    readTrackTags("1.mp3");
     std::string whyNot;
     Mix_Music* music = loadMusicFile("1.mp3", whyNot);
     // The music keeps the file open; nothing is left behind where the replay runs.
