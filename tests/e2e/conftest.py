@@ -62,7 +62,9 @@ def lit(rgb, width, box):
 class Dancer:
     def __init__(self, workdir, env=None, command=(), binary=BIN, args=()):
         self.err = tempfile.TemporaryFile()
-        env = {**os.environ, "SDL_AUDIODRIVER": "dummy", **(env or {})}
+        # No session bus unless the test starts one: the machine's own is not for tests.
+        env = {**os.environ, "SDL_AUDIODRIVER": "dummy",
+               "DBUS_SESSION_BUS_ADDRESS": f"unix:path={workdir}/no-bus", **(env or {})}
         others = self.windows()
         self.proc = start([*command, binary, *args], cwd=workdir, stderr=self.err, env=env)
         # A launcher such as gio may have ended by then, having started the program.

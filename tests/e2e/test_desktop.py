@@ -1,0 +1,147 @@
+"""The real binary on a session bus of the test's own: the desktop's media controls (playerctl)
+drive its music, listening it names what a desktop player (mpv) plays, and full screen it keeps the
+screen from blanking, on the X server and through the desktop's screen saver."""
+import array
+import ctypes
+import os
+import subprocess
+import sys
+import time
+
+from conftest import SOX, SoundServer, disk, lit, start, within
+
+# The caption's place, from the window's centre.
+CAPTION = (-384, -384, -100, -330)
+# No screen saver of Debian's serves the bus without a desktop session, so this one records what it
+# is asked, answering as one would.
+RECORDER = """
+from gi.repository import Gio, GLib
+XML = ("<node><interface name='org.freedesktop.ScreenSaver'><method name='Inhibit'>"
+       "<arg type='s'/><arg type='s'/><arg type='u' direction='out'/></method>"
+       "<method name='UnInhibit'><arg type='u'/></method></interface></node>")
+def called(bus, sender, path, interface, method, arguments, invocation):
+    print(method, *arguments.unpack(), flush=True)
+    invocation.return_value(GLib.Variant("(u)", (7,)) if method == "Inhibit" else None)
+def serve(bus, name):
+    interface = Gio.DBusNodeInfo.new_for_xml(XML).interfaces[0]
+    bus.register_object("/org/freedesktop/ScreenSaver", interface, called)
+Gio.bus_own_name(Gio.BusType.SESSION, "org.freedesktop.ScreenSaver", 0, serve, None, None)
+GLib.MainLoop().run()
+"""
+
+
+def said(path):
+    with open(path) as lines:
+        return lines.read()
+
+
+def heard_where(out, tracks):
+    """Which track the device received last, and how many seconds into it."""
+    with open(out, "rb") as device:
+        device.seek(max(0, os.path.getsize(out) - 4096) // 8 * 8)
+        last = array.array("h", (round(v * 32768) for v in array.array("f", device.read())))
+    for name, samples in tracks.items():
+        if last.count(0) < len(last) and (at := samples.find(last[-128:].tobytes())) >= 0:
+            return name, at / 4 / 44100
+    return None, 0
+
+
+def test_the_desktop_controls_the_music_and_a_bus_that_goes_changes_nothing_else(dancer, workdir):
+    bus = SoundServer(workdir, "pulseaudio")
+    tracks = {}
+    for name in ("First", "Second"):
+        subprocess.run([*SOX, f"{name}.wav", "synth", "20", "whitenoise", "vol", "0.5"],
+                       cwd=workdir, check=True)
+        with open(f"{workdir}/{name}.wav", "rb") as wav:
+            tracks[name] = wav.read()[44:]
+    out = f"{workdir}/out.raw"
+    d = dancer({**bus.env, **disk(out, faster=False)}, args=["First.wav", "Second.wav"])
+    with open(f"{workdir}/statuses", "w") as statuses:
+        start(["playerctl", "-p", "dancer", "--follow", "status"], env=bus.env, stdout=statuses)
+
+    def control(*command):
+        return bus.says("playerctl", "-p", "dancer", *command).strip()
+    assert within(5, lambda: control("status") == "Playing", d.stderr)
+    assert control("metadata", "title") == "First"
+    for command, heard in (("next", "Second"), ("previous", "First")):
+        control(command)
+        assert within(3, lambda: heard_where(out, tracks)[0] == heard, lambda: command)
+    control("position", "12")
+    assert within(3, lambda: 12 <= heard_where(out, tracks)[1] < 13.5, lambda: "not at 12 s")
+    assert 12 <= float(control("position")) < 13.5
+    control("play-pause")
+    assert within(3, lambda: heard_where(out, tracks)[0] is None, lambda: "still playing")
+    control("play-pause")
+    assert within(3, lambda: heard_where(out, tracks)[0] == "First", lambda: "not playing on")
+    assert within(3, lambda: said(f"{workdir}/statuses") == "Playing\nPaused\nPlaying\n", lambda: said(f"{workdir}/statuses"))
+    # The bus goes: the music plays on, and nothing is said.
+    bus.says("pkill", "-f", "dbus-daemon --session --nofork --address=" + bus.env[
+        "DBUS_SESSION_BUS_ADDRESS"])
+    time.sleep(0.5)
+    written = os.path.getsize(out)
+    assert within(3, lambda: os.path.getsize(out) > written + 44100 and heard_where(out, tracks)[0],
+                  lambda: "the music stopped with the bus")
+    assert d.quit() == ""
+    # The desktop's Quit ends it as q does.
+    bus = SoundServer(f"{workdir}/again", "pulseaudio")
+    d = dancer({**bus.env, **disk(out)}, args=["First.wav"])
+    call = ["dbus-send", "--print-reply", "--dest=org.mpris.MediaPlayer2.dancer",
+            "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Quit"]
+    within(5, lambda: subprocess.run(call, env=bus.env, capture_output=True).returncode == 0, d.stderr)
+    assert d.proc.wait(timeout=10) == 0
+    assert d.stderr() == ""
+
+
+def test_listening_names_each_track_a_desktop_player_starts(dancer, workdir):
+    server = SoundServer(workdir, "pulseaudio")
+    server.start()
+    for title, pitch in (("Morning", "300"), ("Evening", "500")):
+        subprocess.run([*SOX, "tone.wav", "synth", "3", "sine", pitch], cwd=workdir, check=True)
+        subprocess.run(["lame", "-S", "--tt", title, "tone.wav", f"{title}.mp3"], cwd=workdir,
+                       check=True)
+    d = dancer(server.env, args=["--listen"])
+
+    def caption():
+        rgb, width = d.shot()
+        return lit(rgb, width, CAPTION)
+    time.sleep(0.5)
+    assert caption() == {}
+    start(["mpv", "--no-config", "--script=/etc/mpv/scripts/mpris.so", "--no-video", "--ao=pulse",
+           "--really-quiet", "Morning.mp3", "Evening.mp3"], cwd=workdir, env=server.env)
+    first = within(5, caption, lambda: "the first track not named")
+    assert within(5, lambda: caption() not in ({}, first), lambda: "the second track not named")
+    assert d.quit() == ""
+
+
+def screen_saver_on():
+    x11, xss = ctypes.CDLL("libX11.so.6"), ctypes.CDLL("libXss.so.1")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XDefaultRootWindow.restype = ctypes.c_ulong
+    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    info = (ctypes.c_ulong * 8)()  # XScreenSaverInfo: window, then the state, ScreenSaverOn = 1
+    display = ctypes.c_void_p(x11.XOpenDisplay(None))
+    xss.XScreenSaverQueryInfo(display, ctypes.c_ulong(x11.XDefaultRootWindow(display)), info)
+    x11.XCloseDisplay(display)
+    return ctypes.cast(info, ctypes.POINTER(ctypes.c_int))[2] == 1
+
+
+def test_full_screen_music_keeps_the_screen_awake_until_full_screen_ends(dancer, workdir):
+    bus = SoundServer(workdir, "pulseaudio")
+    with open(asked := f"{workdir}/asked", "w") as recorded:
+        start([sys.executable, "-c", RECORDER], env=bus.env, stdout=recorded)
+    within(5, lambda: "ScreenSaver" in bus.says("busctl", "--user", "list"), lambda: "no recorder")
+    subprocess.run([*SOX, "tone.wav", "synth", "30", "sine", "300"], cwd=workdir, check=True)
+    d = dancer({**bus.env, **disk("/dev/null")}, args=["--fullscreen", "tone.wav"])
+    inhibit = "Inhibit dancer Dancing full screen to music\n"
+    assert within(3, lambda: said(asked) == inhibit, lambda: said(asked))
+    try:
+        subprocess.run(["xset", "s", "1"], check=True)
+        subprocess.run(["xdotool", "mousemove", "1", "1"])
+        time.sleep(2)
+        assert not screen_saver_on()
+        d.keys("f")
+        assert within(2.5, screen_saver_on, lambda: "the screen saver stays off")
+    finally:
+        subprocess.run(["xset", "s", "off"], check=True)
+    assert within(3, lambda: said(asked) == inhibit + "UnInhibit 7\n", lambda: said(asked))
+    assert d.quit() == ""
