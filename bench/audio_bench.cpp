@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/session_bus.h"
 #include "motion/music.h"
 #include "motion/sound/sound_server.h"
 
@@ -56,6 +57,7 @@ struct Run {
     double quietMeanSum = 0;    // the motion driver's reading, summed over ticks
     int ticks = 0;
     std::vector<double> lags;   // listening: the window's end behind the sink after each fetch, s
+    std::vector<double> polls;  // playing: each tick's poll of the session bus, s
 };
 
 // Wakes every 20 ms for `seconds`, fetching the spectrum if asked to, and then, if asked to, how far
@@ -74,6 +76,9 @@ Run tickFor(double seconds, bool fetch, bool measureLag = false) {
         const Clock::time_point fetchStart = Clock::now();
         fetchSpectrum();
         run.fetchSeconds += secondsSince(fetchStart);
+        const Clock::time_point pollStart = Clock::now();
+        pollSessionBus();
+        run.polls.push_back(secondsSince(pollStart));
         // The mean of the values below 0.02, as the motion driver reads the spectrum.
         double quietSum = 0;
         int quietCount = 0;
@@ -143,6 +148,8 @@ int main(int argc, char** argv) {
     } else {
         startMusic();
         if (Mix_PlayingMusic() == 0) return 1;
+        // On the session bus that DBUS_SESSION_BUS_ADDRESS names, where nothing asks anything.
+        offerMediaPlayer();
     }
     const Run music = tickFor(seconds, true);
     const Run lagged = listening ? tickFor(seconds / 2, true, true) : Run{};
@@ -163,6 +170,10 @@ int main(int argc, char** argv) {
     row("the 20 ms tick thread's wake-ups, music or not", wakeUps);
     row("whole process while playing", music.processCpu / music.seconds);
     row("mpg123 -q -t (decoding only)", decode);
+    if (!listening) {
+        row("session bus poll each tick, median (us)", 1e6 * percentile(music.polls, 0.5));
+        row("session bus poll each tick, 99th percentile (us)", 1e6 * percentile(music.polls, 0.99));
+    }
     if (listening) {
         row("window's end behind the sink, least (ms)", 1e3 * percentile(lagged.lags, 0));
         row("window's end behind the sink, median (ms)", 1e3 * percentile(lagged.lags, 0.5));

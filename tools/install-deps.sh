@@ -19,7 +19,7 @@ case "${VERSION_ID:-}" in
 esac
 run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev libx11-dev
   libgl1-mesa-dri libsdl2-dev libsdl2-mixer-dev libasound2-dev libpulse-dev libmpg123-dev libkissfft-dev
-  $taglib_pkg libpango1.0-dev libcairo2-dev fonts-dejavu-core"
+  $taglib_pkg libpango1.0-dev libcairo2-dev fonts-dejavu-core libsystemd-dev libxss-dev"
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack needs `file` to run it.
 package_pkgs="dpkg-dev file"
 # lame, mpg123 and sox (with its MP3 format) make and decode the tests' music; lame alone remakes the
@@ -29,8 +29,10 @@ package_pkgs="dpkg-dev file"
 # session bus for them) are the sound servers a test crashes and starts again under the running
 # program. openbox is the window manager the full-screen key is tried under. locales holds what the
 # folder test compiles an English locale from, to see accented names ordered as the user's language
-# orders them.
-test_pkgs="libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
+# orders them. playerctl is the desktop's media controls; mpv (with its MPRIS plugin) is a desktop
+# player to listen to; python3-gi serves a screen saver on the tests' bus, and xset sets the X
+# server's.
+test_pkgs="playerctl mpv mpv-mpris python3-gi x11-xserver-utils libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
   python3-pytest-xvfb lame mpg123 sox libsox-fmt-mp3 desktop-file-utils libglib2.0-bin lintian appstream
   pulseaudio pulseaudio-utils pipewire wireplumber pipewire-pulse dbus-daemon openbox locales
   $package_pkgs"
