@@ -48,14 +48,16 @@ run: build
 
 # Tests draw with real OpenGL, on Mesa's software renderer: the unit test in $DISPLAY's window, or a
 # private Xvfb's when none is set; the end-to-end tests on an Xvfb of their own (pytest-xvfb).
-# The whole suite runs twice: on the plain build, then on the sanitized one. Both always run.
+# The whole suite runs twice: on the plain build, then on the sanitized one. Both always run. The
+# end-to-end tests spend much of their time waiting on the program's rests, timers and servers, so
+# three at once keep two cores busy; each of them passes beside two busy loops (`make repeat`).
 test: deps-test build build-sanitize
 	@failed=0; for dir in $(BUILD_DIR) $(SANITIZE_DIR); do \
 	  echo "== tests in $$dir"; \
 	  if [ -n "$$DISPLAY" ]; then \
-	    (cd $$dir && ctest --output-on-failure -j 2) || failed=1; \
+	    (cd $$dir && ctest --output-on-failure -j 3) || failed=1; \
 	  else \
-	    (cd $$dir && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 2) || failed=1; \
+	    (cd $$dir && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 3) || failed=1; \
 	  fi; \
 	done; exit $$failed
 

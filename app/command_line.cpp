@@ -31,6 +31,11 @@ In the window:
   i                            show the title and artist of the track playing
   f, F11                       full screen, and back
   q, Q, Esc                    quit
+
+On the desktop's session bus the music is the media player "dancer": media keys,
+the desktop's controls and playerctl drive it. With --listen, the title of each
+track another player starts shows. Full screen, while music is heard, the
+screen is kept from blanking.
 )";
 
 // GLUT takes these out of the command line itself; the first two take a value.
