@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "app/pointer.h"
-#include "app/session_bus.h"
+#include "app/session_bus/session_bus.h"
 #include "app/x11_window.h"
 #include "figure/figure.h"
 #include "motion/music.h"

@@ -6,7 +6,7 @@
 #include "app/command_line.h"
 #include "app/handlers.h"
 #include "app/scene.h"
-#include "app/session_bus.h"
+#include "app/session_bus/session_bus.h"
 #include "app/x11_window.h"
 #include "motion/motion_driver.h"
 #include "motion/music.h"

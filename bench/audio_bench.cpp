@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/session_bus.h"
+#include "app/session_bus/session_bus.h"
 #include "motion/music.h"
 #include "motion/sound/sound_server.h"
 

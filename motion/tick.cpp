@@ -1,7 +1,7 @@
 #include <GL/glut.h>
 
 #include "app/pointer.h"
-#include "app/session_bus.h"
+#include "app/session_bus/session_bus.h"
 #include "app/x11_window.h"
 #include "motion/motion_driver.h"
 #include "motion/music.h"
@@ -29,7 +29,9 @@ void tick(int) {
     pollSessionBus();
     const int nowMs = glutGet(GLUT_ELAPSED_TIME);
     TrackTags tags;
-    if (trackStarted(tags) || desktopTrackStarted(tags)) showCaption(tags.title, tags.artist, nowMs);
+    if (trackStarted(tags) || desktopTrackStarted(tags)) {
+        showCaption(tags.title, tags.artist, nowMs);
+    }
     // Paused by a key or by the desktop's controls alike.
     if (musicPaused() != pausedBefore) setCaptionPaused(pausedBefore = musicPaused(), nowMs);
     stepPhases(spectrum, SPECTRUM_SIZE);

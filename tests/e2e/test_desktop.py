@@ -57,8 +57,8 @@ def test_the_desktop_controls_the_music_and_a_bus_that_goes_changes_nothing_else
             tracks[name] = wav.read()[44:]
     out = f"{workdir}/out.raw"
     d = dancer({**bus.env, **disk(out, faster=False)}, args=["First.wav", "Second.wav"])
-    with open(f"{workdir}/statuses", "w") as statuses:
-        start(["playerctl", "-p", "dancer", "--follow", "status"], env=bus.env, stdout=statuses)
+    with open(f"{workdir}/statuses", "w") as followed:
+        start(["playerctl", "-p", "dancer", "--follow", "status"], env=bus.env, stdout=followed)
 
     def control(*command):
         return bus.says("playerctl", "-p", "dancer", *command).strip()
@@ -74,7 +74,8 @@ def test_the_desktop_controls_the_music_and_a_bus_that_goes_changes_nothing_else
     assert within(3, lambda: heard_where(out, tracks)[0] is None, lambda: "still playing")
     control("play-pause")
     assert within(3, lambda: heard_where(out, tracks)[0] == "First", lambda: "not playing on")
-    assert within(3, lambda: said(f"{workdir}/statuses") == "Playing\nPaused\nPlaying\n", lambda: said(f"{workdir}/statuses"))
+    statuses = f"{workdir}/statuses"
+    assert within(3, lambda: said(statuses) == "Playing\nPaused\nPlaying\n", lambda: said(statuses))
     # The bus goes: the music plays on, and nothing is said.
     bus.says("pkill", "-f", "dbus-daemon --session --nofork --address=" + bus.env[
         "DBUS_SESSION_BUS_ADDRESS"])
@@ -88,7 +89,8 @@ def test_the_desktop_controls_the_music_and_a_bus_that_goes_changes_nothing_else
     d = dancer({**bus.env, **disk(out)}, args=["First.wav"])
     call = ["dbus-send", "--print-reply", "--dest=org.mpris.MediaPlayer2.dancer",
             "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Quit"]
-    within(5, lambda: subprocess.run(call, env=bus.env, capture_output=True).returncode == 0, d.stderr)
+    within(5, lambda: not subprocess.run(call, env=bus.env, capture_output=True).returncode,
+           d.stderr)
     assert d.proc.wait(timeout=10) == 0
     assert d.stderr() == ""
 

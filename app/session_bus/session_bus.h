@@ -1,8 +1,8 @@
-// app/session_bus.h: the program's one connection to the desktop's session bus, through sd-bus. On
-// it the music is a media player the desktop's controls and media keys drive; listening, it follows
-// the desktop's media players; and it asks the desktop not to blank the screen. It lives on the
-// GLUT thread and is only ever polled: nothing here waits on the bus. Without a session bus, or
-// once it has gone, nothing here does anything, and nothing is said.
+// app/session_bus/session_bus.h: the program's one connection to the desktop's session bus,
+// through sd-bus. On it the music is a media player the desktop's controls and media keys drive;
+// listening, it follows the desktop's media players; and it asks the desktop not to blank the
+// screen. It lives on the GLUT thread and is only ever polled: nothing here waits on the bus.
+// Without a session bus, or once it has gone, nothing here does anything, and nothing is said.
 #pragma once
 #include "motion/sound/tags.h"
 
