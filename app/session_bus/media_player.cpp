@@ -150,10 +150,10 @@ int identity(sd_bus*, const char*, const char*, const char*, sd_bus_message* rep
     return sd_bus_message_append(reply, "s", "Dancer");
 }
 
-// The menu entry's name, dancer.desktop.
+// The menu entry's name, without ".desktop".
 int desktopEntry(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*,
                  sd_bus_error*) {
-    return sd_bus_message_append(reply, "s", "dancer");
+    return sd_bus_message_append(reply, "s", DANCER_APP_ID);
 }
 
 int yes(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*,

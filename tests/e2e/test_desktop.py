@@ -64,6 +64,9 @@ def test_the_desktop_controls_the_music_and_a_bus_that_goes_changes_nothing_else
         return bus.says("playerctl", "-p", "dancer", *command).strip()
     assert within(5, lambda: control("status") == "Playing", d.stderr)
     assert control("metadata", "title") == "First"
+    assert bus.says("busctl", "--user", "get-property", "org.mpris.MediaPlayer2.dancer",
+                    "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2", "DesktopEntry",
+                    "Identity") == 's "org.example.dancer"\ns "Dancer"\n'
     for command, heard in (("next", "Second"), ("previous", "First")):
         control(command)
         assert within(3, lambda: heard_where(out, tracks)[0] == heard, lambda: command)
