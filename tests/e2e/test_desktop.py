@@ -139,7 +139,8 @@ def test_full_screen_music_keeps_the_screen_awake_until_full_screen_ends(dancer,
         start([sys.executable, "-c", RECORDER], env=bus.env, stdout=recorded)
     within(5, lambda: "ScreenSaver" in bus.says("busctl", "--user", "list"), lambda: "no recorder")
     subprocess.run([*SOX, "tone.wav", "synth", "30", "sine", "300"], cwd=workdir, check=True)
-    d = dancer({**bus.env, **disk("/dev/null")}, args=["--fullscreen", "tone.wav"])
+    out = disk(f"{workdir}/out.raw", faster=False)
+    d = dancer({**bus.env, **out}, args=["--fullscreen", "tone.wav"])
     inhibit, uninhibit = "Inhibit dancer Dancing full screen to music\n", "UnInhibit 7\n"
     assert within(3, lambda: said(asked) == inhibit, lambda: said(asked))
     try:
