@@ -119,7 +119,7 @@ unsigned trackNumber() {
 }
 
 double musicSeconds() {
-    return musicStarted ? playedSeconds() : 0;
+    return musicStarted ? playedSeconds() : -1;
 }
 
 bool seekMusic(double seconds) {

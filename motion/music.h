@@ -58,8 +58,8 @@ void pauseMusic(bool pause);
 void stopMusicAtStart();
 // Counts the tracks started from their beginning: a new number is a new track playing.
 unsigned trackNumber();
-// Seconds into the track playing, as far as it is decoded. Where the decoder can seek, goes to
-// `seconds` into it (true).
+// Seconds into the track playing, as far as it is decoded; negative where its decoder cannot tell
+// (nor seek). Where it can seek, goes to `seconds` into it (true).
 double musicSeconds();
 bool seekMusic(double seconds);
 // The music's own volume, 0 to 1, as it stands or set (clamped).

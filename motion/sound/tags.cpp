@@ -40,11 +40,11 @@ AudioFormat formatOf(const std::string& path) {
     return sniffAudioFormat(head, readFileHead(path.c_str(), head));
 }
 
-void take(const TagLib::Tag* tag, TrackTags& names) {
+void take(const TagLib::Tag* tag, TrackTags& tags) {
     if (tag == nullptr) return;
-    if (names.title.empty()) names.title = shown(tag->title());
-    if (names.artist.empty()) names.artist = shown(tag->artist());
-    if (names.album.empty()) names.album = shown(tag->album());
+    if (tags.title.empty()) tags.title = shown(tag->title());
+    if (tags.artist.empty()) tags.artist = shown(tag->artist());
+    if (tags.album.empty()) tags.album = shown(tag->album());
 }
 
 // The length as the file's headers tell it, without reading the audio through.
@@ -53,8 +53,8 @@ File opened(const std::string& path) {
     return File(path.c_str(), true, TagLib::AudioProperties::Fast);
 }
 
-void takeLength(const TagLib::AudioProperties* properties, TrackTags& names) {
-    if (properties != nullptr) names.lengthMs = properties->lengthInMilliseconds();
+void takeLength(const TagLib::AudioProperties* properties, TrackTags& tags) {
+    if (properties != nullptr) tags.lengthMs = properties->lengthInMilliseconds();
 }
 }  // namespace
 
@@ -80,39 +80,39 @@ std::string shownName(std::string name) {
 
 TrackTags readTrackTags(const std::string& path) {
     TagLib::setDebugListener(&silence);
-    TrackTags names;
+    TrackTags tags;
     // Read as the decoder reads it, whatever the file's name says.
     switch (formatOf(path)) {
         case AudioFormat::Mp3: {
             auto file = opened<TagLib::MPEG::File>(path);
-            if (file.isValid()) take(file.tag(), names);
-            if (file.isValid()) takeLength(file.audioProperties(), names);
+            if (file.isValid()) take(file.tag(), tags);
+            if (file.isValid()) takeLength(file.audioProperties(), tags);
             break;
         }
         case AudioFormat::Wav: {
             auto file = opened<TagLib::RIFF::WAV::File>(path);
-            if (file.isValid() && file.hasID3v2Tag()) take(file.ID3v2Tag(), names);
-            if (file.isValid() && file.hasInfoTag()) take(file.InfoTag(), names);
-            if (file.isValid()) takeLength(file.audioProperties(), names);
+            if (file.isValid() && file.hasID3v2Tag()) take(file.ID3v2Tag(), tags);
+            if (file.isValid() && file.hasInfoTag()) take(file.InfoTag(), tags);
+            if (file.isValid()) takeLength(file.audioProperties(), tags);
             break;
         }
         case AudioFormat::Ogg: {
             auto file = opened<TagLib::Ogg::Vorbis::File>(path);
-            if (file.isValid()) take(file.tag(), names);
-            if (file.isValid()) takeLength(file.audioProperties(), names);
+            if (file.isValid()) take(file.tag(), tags);
+            if (file.isValid()) takeLength(file.audioProperties(), tags);
             break;
         }
         case AudioFormat::Flac: {
             auto file = opened<TagLib::FLAC::File>(path);
-            if (file.isValid()) take(file.tag(), names);
-            if (file.isValid()) takeLength(file.audioProperties(), names);
+            if (file.isValid()) take(file.tag(), tags);
+            if (file.isValid()) takeLength(file.audioProperties(), tags);
             break;
         }
     }
-    if (names.title.find_first_not_of(' ') == std::string::npos) {
-        names.title = withoutFolderOrSuffix(path);
+    if (tags.title.find_first_not_of(' ') == std::string::npos) {
+        tags.title = withoutFolderOrSuffix(path);
     }
-    if (names.artist.find_first_not_of(' ') == std::string::npos) names.artist.clear();
-    if (names.album.find_first_not_of(' ') == std::string::npos) names.album.clear();
-    return names;
+    if (tags.artist.find_first_not_of(' ') == std::string::npos) tags.artist.clear();
+    if (tags.album.find_first_not_of(' ') == std::string::npos) tags.album.clear();
+    return tags;
 }

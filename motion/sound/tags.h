@@ -1,4 +1,5 @@
-// motion/sound/tags.h: what a music file calls itself, from its tags, to be shown in the window.
+// motion/sound/tags.h: what a music file calls itself, from its tags, to be shown in the window
+// and to the desktop's media controls.
 #pragma once
 #include <string>
 
@@ -16,5 +17,5 @@ struct TrackTags {
 std::string shownName(std::string name);
 // From the file's tags, read by the format its first bytes show: ID3v2 and ID3v1 in MP3, Vorbis
 // comments in Ogg and FLAC, ID3v2 or RIFF INFO in WAV. Without a title, the file's name without
-// its suffix. Any thread; reads the file.
+// its suffix. The length as the headers of its audio tell it. Any thread; reads the file.
 TrackTags readTrackTags(const std::string& path);

@@ -164,8 +164,7 @@ bool seekTracks(double seconds) {
 }
 
 double playedSeconds() {
-    const double seconds = Mix_GetMusicPosition(nullptr);
-    return seconds > 0 ? seconds : 0;
+    return Mix_GetMusicPosition(nullptr);
 }
 
 void setTracksVolume(int newVolume) {

@@ -29,7 +29,8 @@ void releaseTrackMusic();
 void pauseTracks(bool pause);
 // Goes to `seconds` into the track playing; false where its decoder cannot seek. GLUT thread.
 bool seekTracks(double seconds);
-// Seconds into the track playing the decoder has reached, read under the mixer's lock. Any thread.
+// Seconds into the track playing the decoder has reached, read under the mixer's lock; negative
+// where its decoder cannot tell. Any thread.
 double playedSeconds();
 // The music's own volume, 0 to MIX_MAX_VOLUME (128); it stays through pauses and new tracks.
 void setTracksVolume(int volume);
