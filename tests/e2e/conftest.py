@@ -138,6 +138,11 @@ class SoundServer:
         os.makedirs(config := f"{workdir}/config/wireplumber/bluetooth.lua.d")
         with open(f"{config}/80-no-seats.lua", "w") as lua:
             lua.write("bluez_monitor.enabled = false\n")
+        # WirePlumber as in testing (0.5.18) pauses a media player on the bus whose sink goes away,
+        # as the placeholder does when a test adds its sink: a desktop's choice, not a test's.
+        os.makedirs(config := f"{workdir}/config/wireplumber/wireplumber.conf.d")
+        with open(f"{config}/80-no-pause.conf", "w") as conf:
+            conf.write("wireplumber.settings = { linking.pause-playback = false }\n")
         bus = f"unix:path={workdir}/run/bus"
         self.env = {**os.environ, "HOME": workdir, "XDG_RUNTIME_DIR": f"{workdir}/run",
                     "XDG_CONFIG_HOME": f"{workdir}/config", "DBUS_SESSION_BUS_ADDRESS": bus}
