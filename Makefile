@@ -105,7 +105,7 @@ soak: deps-test build
 	  -o xvfb_width=1700 -o xvfb_height=1000 -o xvfb_colordepth=24 -o xvfb_args=-noreset \
 	  tests/e2e/test_program.py -k "sound_server and not alone"
 
-# `ctest -R e2e_program` (the window, the keys, the command line and the sound-server crashes) again
+# `ctest -R e2e_program` (the window, the keys, the command line; the sound-server crashes) again
 # and again, each run beside two busy loops, stopping at the first failure (tools/repeat.sh): a
 # test that is not green every time under load is a fault to find, in the program or the test.
 repeat: deps-test build
