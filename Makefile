@@ -48,9 +48,10 @@ run: build
 
 # Tests draw with real OpenGL, on Mesa's software renderer: the unit test in $DISPLAY's window, or a
 # private Xvfb's when none is set; the end-to-end tests on an Xvfb of their own (pytest-xvfb).
-# The whole suite runs twice: on the plain build, then on the sanitized one. Both always run. The
-# end-to-end tests spend much of their time waiting on the program's rests, timers and servers, so
-# three at once keep two cores busy; each of them passes beside two busy loops (`make repeat`).
+# The whole suite runs twice: on the plain build, then on the sanitized one (all but the package's
+# test, which checks the package shipped, the plain one). Both always run. The end-to-end tests
+# wait on the program's rests, timers and servers, so three at once keep two cores busy; each of
+# them passes beside two busy loops (`make repeat`).
 test: deps-test build build-sanitize
 	@failed=0; for dir in $(BUILD_DIR) $(SANITIZE_DIR); do \
 	  echo "== tests in $$dir"; \
