@@ -99,7 +99,7 @@ fuzz-playlist: deps-fuzz
 
 # The real binary dances on a sound server of its own, PulseAudio and then PipeWire, for SOAK_SECONDS
 # each while its memory is watched, another listening beside it; `make test` runs the same test
-# with 3 s of it. The X server options are those CMake gives the end-to-end tests.
+# with 1 s of it. The X server options are those CMake gives the end-to-end tests.
 soak: deps-test build
 	@DANCER_BIN=$(abspath $(BUILD_DIR))/dancer \
 	  DANCER_SOAK_SECONDS=$(SOAK_SECONDS) /usr/bin/python3 -m pytest -q -p no:cacheprovider \

@@ -173,7 +173,7 @@ def watched(server, player):  # the player's own connection to PipeWire's PulseA
 def test_a_sound_server_crash_rests_both_a_player_and_a_listener_and_its_return_resumes_them(
         dancer, workdir, kind):
     """One program plays, another listens to what the default output plays. `make soak` lets
-    them dance for DANCER_SOAK_SECONDS instead of 3 before a crash, watching the player's memory:
+    them dance for DANCER_SOAK_SECONDS instead of 1 before a crash, watching the player's memory:
     it settles within a minute, and after that a minute's typical level must not grow."""
     # 20 s: a tone rising from 200 Hz on the left, to tell where the music is; noise on the right,
     # quiet enough that the phases bounce within their range, so the figures rest upright.
@@ -190,7 +190,7 @@ def test_a_sound_server_crash_rests_both_a_player_and_a_listener_and_its_return_
     xdotool("windowmove", player.window, 850, 100)  # beside the listener, to see both
     within(5, lambda: player.body_moves(0.5), lambda: "not dancing")
     pages = []
-    end_at = time.monotonic() + float(os.environ.get("DANCER_SOAK_SECONDS", 3))
+    end_at = time.monotonic() + float(os.environ.get("DANCER_SOAK_SECONDS", 1))
     while time.monotonic() < end_at:
         assert player.body_moves(1.0)
         with open(f"/proc/{player.proc.pid}/statm") as statm:
