@@ -30,9 +30,9 @@ package_pkgs="dpkg-dev file"
 # program. openbox is the window manager the full-screen key is tried under. locales holds what the
 # folder test compiles an English locale from, to see accented names ordered as the user's language
 # orders them. playerctl is the desktop's media controls; mpv (with its MPRIS plugin) is a desktop
-# player to listen to; python3-gi serves a screen saver on the tests' bus, and xset sets the X
-# server's.
-test_pkgs="playerctl mpv mpv-mpris python3-gi x11-xserver-utils libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
+# player to listen to; python3-gi serves a screen saver on the tests' bus, which dbus-send asks
+# things of, and xset sets the X server's.
+test_pkgs="playerctl mpv mpv-mpris python3-gi dbus-bin x11-xserver-utils libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
   python3-pytest-xvfb lame mpg123 sox libsox-fmt-mp3 desktop-file-utils libglib2.0-bin lintian appstream
   pulseaudio pulseaudio-utils pipewire wireplumber pipewire-pulse dbus-daemon openbox locales
   $package_pkgs"
