@@ -21,10 +21,10 @@ bool idlenessInhibited = false;  // what the program wants
 Inhibition screenSaver;
 Inhibition portal;
 
-void letGo(Inhibition& inhibition, bool ofPortal) {
+void letGo(Inhibition& inhibition) {
     if (!inhibition.held) return;
     inhibition.held = false;
-    if (ofPortal) {
+    if (&inhibition == &portal) {
         sd_bus_call_method_async(sessionBus(), nullptr, "org.freedesktop.portal.Desktop",
                                  inhibition.request.c_str(), "org.freedesktop.portal.Request",
                                  "Close", nullptr, nullptr, "");
@@ -47,7 +47,7 @@ int onInhibited(sd_bus_message* answer, void* which, sd_bus_error*) {
     if (read < 0) return 0;
     if (ofPortal) inhibition.request = request;
     inhibition.held = true;
-    if (!idlenessInhibited) letGo(inhibition, ofPortal);
+    if (!idlenessInhibited) letGo(inhibition);
     return 0;
 }
 
@@ -87,8 +87,8 @@ void letGoOfIdleness() {
     for (int waits = 0; waits < 10 && (screenSaver.asking || portal.asking); ++waits) {
         if (sd_bus_process(bus, nullptr) == 0 && sd_bus_wait(bus, 10000) < 0) break;
     }
-    letGo(screenSaver, false);
-    letGo(portal, true);
+    letGo(screenSaver);
+    letGo(portal);
 }
 
 void inhibitIdleness(bool inhibit) {
@@ -100,7 +100,7 @@ void inhibitIdleness(bool inhibit) {
         ask(portal, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
             "org.freedesktop.portal.Inhibit", portalArguments);
     } else {
-        letGo(screenSaver, false);
-        letGo(portal, true);
+        letGo(screenSaver);
+        letGo(portal);
     }
 }
