@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdio>
 
+#include "app/chores.h"
 #include "app/command_line.h"
 #include "app/handlers.h"
 #include "app/scene.h"
@@ -43,7 +44,7 @@ int main(int argc, char** argv) {
     initScene();
     if (command.listen) {
         followDesktopPlayers();
-    } else if (musicControllable()) {
+    } else if (player().controllable) {
         offerMediaPlayer();
     }
     glutKeyboardFunc(keyboard);
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
     glutMotionFunc(motion);
     glutPassiveMotionFunc(passiveMotion);
     glutSpecialFunc(special);
+    setTickChores(doFrameChores);
     glutTimerFunc(20, tick, 0);
     glutMainLoop();
     return 0;

@@ -17,6 +17,8 @@ extern double velocityDamping;
 // The GLUT timer callback: swings, re-arms itself for 20 ms, fetches the spectrum, moves the phases,
 // requests a redisplay. The value is always 0 and unused.
 void tick(int value);
+// What the frame does each tick besides the dance, after the phases have moved; none by default.
+void setTickChores(void (*work)());
 
 // Turns each arm swing that has passed 0 or 45 degrees, then steps both.
 void stepArmSwings();

@@ -18,17 +18,47 @@
 float spectrum[SPECTRUM_SIZE] = {};
 
 namespace {
-bool musicStarted = false;      // GLUT thread: the output opened and music played
-bool listeningInstead = false;  // GLUT thread: nothing plays; what the desktop plays is heard
-bool musicChosen = false;       // GLUT thread: the listing has started
-bool musicNamed = false;        // GLUT thread: the command line named what plays
-unsigned startsNamed = 0;       // GLUT thread: track starts already named in the window
-unsigned startsRead = 0;        // GLUT thread: the track start whose tags `playingTags` holds
+bool musicStarted = false;      // the output opened and music played
+bool listeningInstead = false;  // nothing plays; what the desktop plays is heard
+bool musicChosen = false;       // the listing has started
+bool musicNamed = false;        // the command line named what plays
+bool stoppedAtStart = false;    // Stop: paused at the track's start until played again
+unsigned startsNamed = 0;       // track starts already named in the window
+unsigned startsRead = 0;        // the track start whose tags `playingTags` holds
 TrackTags playingTags;
+PlayerState state;
 // Listening, a minute with nothing but silence is no music.
 constexpr auto SILENCE_IS_NO_MUSIC = std::chrono::minutes(1);
-std::chrono::steady_clock::time_point lastSound;  // GLUT thread
+std::chrono::steady_clock::time_point lastSound;
 float heardWindow[SPECTRUM_WINDOW];
+
+bool outputOpen() {
+    return musicStarted && outputState() == OutputState::Open;
+}
+
+// What the bus and the window read of the player, from the tracks and the output as they stand.
+void notePlayer() {
+    state.controllable = musicStarted;
+    if (!musicStarted) return;
+    const OutputState output = outputState();
+    const bool open = output == OutputState::Open;
+    state.paused = tracksPaused();
+    if (!state.paused) stoppedAtStart = false;
+    state.canPlay = open && tracksLeft();
+    if (output == OutputState::Gone || stoppedAtStart) {
+        state.status = PlayerStatus::Stopped;
+    } else if (!open || state.paused) {
+        state.status = PlayerStatus::Paused;
+    } else {
+        state.status = PlayerStatus::Playing;
+    }
+    state.track = tracksStarted();
+    state.path = newestTrack();
+    // Lost, the music stands where it was last heard.
+    if (open) state.seconds = decodedSeconds();
+    state.volume = static_cast<double>(tracksVolume()) / MIX_MAX_VOLUME;
+    state.tracks = tracksListed();
+}
 }  // namespace
 
 void chooseMusic(std::vector<std::string> operands) {
@@ -50,10 +80,7 @@ void startMusic() {
     musicStarted = startOutput();
     // Nothing will play what is listed.
     if (!musicStarted) stopListing();
-}
-
-void skipTrack(int step) {
-    if (musicStarted && outputPlaying()) stepTracks(step);
+    notePlayer();
 }
 
 void fetchSpectrum() {
@@ -61,6 +88,7 @@ void fetchSpectrum() {
         keepListening();
     } else if (musicStarted) {
         followSoundServer();
+        notePlayer();
     } else {
         return;
     }
@@ -71,71 +99,59 @@ void fetchSpectrum() {
     }
 }
 
-void togglePause() {
-    pauseMusic(!musicPaused());
+const PlayerState& player() {
+    return state;
 }
 
-bool musicPaused() {
-    return musicStarted && tracksPaused();
+void skipTrack(int step) {
+    if (!outputOpen()) return;
+    stepTracks(step);
+    notePlayer();
+}
+
+void togglePause() {
+    pauseMusic(!state.paused);
+}
+
+void pauseMusic(bool pause) {
+    if (!outputOpen()) return;
+    pauseTracks(pause);
+    notePlayer();
+}
+
+void stopMusicAtStart() {
+    if (!outputOpen()) return;
+    pauseTracks(true);
+    seekTracks(0);
+    stoppedAtStart = true;
+    notePlayer();
+}
+
+bool seekMusic(double seconds) {
+    const bool sought = outputOpen() && seekTracks(std::max(seconds, 0.0));
+    notePlayer();
+    return sought;
+}
+
+void setMusicVolume(double volume) {
+    if (!musicStarted || std::isnan(volume)) return;
+    setTracksVolume(static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * MIX_MAX_VOLUME)));
+    notePlayer();
 }
 
 bool trackStarted(TrackTags& tags) {
-    const unsigned starts = trackNumber();
-    if (starts == startsNamed) return false;
-    startsNamed = starts;
+    if (state.track == startsNamed) return false;
+    startsNamed = state.track;
     return musicNamed && nowPlaying(tags);
 }
 
 bool nowPlaying(TrackTags& tags) {
-    const unsigned starts = trackNumber();
-    if (starts == 0) return false;
+    if (state.track == 0) return false;
     // Read once a track, however often it is asked for.
-    if (starts != startsRead) playingTags = readTrackTags(newestTrack());
-    startsRead = starts;
+    if (state.track != startsRead) playingTags = readTrackTags(state.path);
+    startsRead = state.track;
     tags = playingTags;
     return true;
-}
-
-std::string playingTrackPath() {
-    return newestTrack();
-}
-
-bool musicControllable() {
-    return musicStarted;
-}
-
-void pauseMusic(bool pause) {
-    if (musicStarted && outputPlaying()) pauseTracks(pause);
-}
-
-void stopMusicAtStart() {
-    if (!musicStarted || !outputPlaying()) return;
-    pauseTracks(true);
-    seekTracks(0);
-}
-
-unsigned trackNumber() {
-    return musicStarted ? tracksStarted() : 0;
-}
-
-double musicSeconds() {
-    return musicStarted ? playedSeconds() : -1;
-}
-
-bool seekMusic(double seconds) {
-    return musicStarted && outputPlaying() && seekTracks(std::max(seconds, 0.0));
-}
-
-double musicVolume() {
-    return static_cast<double>(tracksVolume()) / MIX_MAX_VOLUME;
-}
-
-void setMusicVolume(double volume) {
-    setTracksVolume(static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * MIX_MAX_VOLUME)));
-}
-
-std::size_t musicTrackCount() {
-    return musicStarted ? tracksListed() : 0;
 }
 
 bool musicHeard() {
@@ -143,5 +159,5 @@ bool musicHeard() {
         return std::chrono::steady_clock::now() - lastSound < SILENCE_IS_NO_MUSIC &&
                lastSound != std::chrono::steady_clock::time_point{};
     }
-    return musicStarted && outputPlaying() && !tracksPaused();
+    return state.status == PlayerStatus::Playing;
 }

@@ -1,4 +1,7 @@
-// motion/music.h: the looping music and the spectrum of what is being heard.
+// motion/music.h: the music that plays, or that is listened to, and the spectrum of what is heard.
+// The player is the GLUT thread's alone: keys, ticks and the session bus change it there through
+// the calls below, and read what it is through player(). SDL's audio thread, the output's worker
+// and the listing only hand it news, which fetchSpectrum takes each tick.
 #pragma once
 #include <cstddef>
 #include <string>
@@ -19,53 +22,55 @@ void chooseMusic(std::vector<std::string> operands);
 // Before startMusic.
 void listenToDefaultOutput();
 // Opens the default audio output and plays the tracks in turn as they are listed, the list over
-// and over (one track loops without a gap). A track that cannot play when its turn comes says why
-// in one line on stderr and is passed over; if the output fails, or no track can play, the program
-// runs on without sound. Call once, from the GLUT thread. At exit, the audio and the listing stop
-// before anything they use is destroyed.
+// and over (one track loops without a gap); until one is listed that can play, the output hears
+// silence. A track that cannot play says why in one line on stderr and is passed over; if the
+// output fails, or no track can play, the program runs on without sound. GLUT thread, once. At
+// exit, the audio and the listing stop before anything they use is destroyed.
 void startMusic();
-// The track `step` (1 or -1) places on from the one playing, wrapping round; nothing while one
-// track plays or the output is lost. GLUT thread.
-void skipTrack(int step);
-// Fills `spectrum` from the SPECTRUM_WINDOW samples that end with the one being heard now (when
-// listening, the newest the server has recorded). Leaves it as it was when nothing plays. GLUT
-// thread; allocates nothing while the output works.
+// Tends the player and fills `spectrum` from the SPECTRUM_WINDOW samples that end with the one
+// being heard now (when listening, the newest the server has recorded). Leaves it as it was when
+// nothing plays. GLUT thread, each tick; allocates nothing while the output works.
 // When the sound server behind the output goes away it says so in one line, and from then on
 // looks for the server every 2 s; once it answers, the default output is opened again, off this
 // thread, and the music goes on from where it was last heard (from its start if the decoder cannot
 // seek), with one line more.
 void fetchSpectrum();
-// Space: pauses the music where it is (the figure rests, as in silence), or plays it on from
-// there. Nothing while listening, or while the output is lost. GLUT thread.
+
+enum class PlayerStatus { Playing, Paused, Stopped };
+struct PlayerState {
+    bool controllable = false;  // music plays on an output of its own, not listening
+    PlayerStatus status = PlayerStatus::Stopped;  // Paused while the output is lost too; Stopped
+                                                  // at the start after Stop, or when nothing can play
+    bool paused = false;        // paused by the user, by a key or the desktop's controls
+    bool canPlay = false;       // the output is open and something can play
+    unsigned track = 0;         // tracks started from their beginning so far; 0: none yet
+    std::string path;           // the newest one's file, as it was listed
+    double seconds = -1;        // into the track playing, as far as decoded; < 0: cannot tell
+    double volume = 1;          // the music's own, 0 to 1
+    std::size_t tracks = 0;     // listed so far that can play, as far as is known
+};
+// The player as the last tick or command left it. GLUT thread.
+const PlayerState& player();
+
+// Each a key or a desktop control; GLUT thread. Each does nothing where it cannot: listening, the
+// output lost, or nothing to play.
+// The track `step` (1 or -1) places on from the one playing, wrapping round; a track alone stays.
+void skipTrack(int step);
+// Space: pauses the music where it is (the figure rests, as in silence), or plays it on from there.
 void togglePause();
-// Whether the music is paused.
-bool musicPaused();
+void pauseMusic(bool pause);
+// Pauses the music at the start of its track: Stopped until it plays again.
+void stopMusicAtStart();
+// Goes to `seconds` (clamped at 0) into the track playing; false where its decoder cannot seek.
+bool seekMusic(double seconds);
+// The music's own volume, 0 to 1 (clamped; NaN is refused); kept while the output is lost.
+void setMusicVolume(double volume);
+
 // True once for each track that starts from its beginning, with its tags, when the command line
 // named the music; never for "1.mp3" played by default. GLUT thread, each tick.
 bool trackStarted(TrackTags& tags);
 // The tags of the track playing now, whatever named it; false when none plays. GLUT thread.
 bool nowPlaying(TrackTags& tags);
-
-// The file of the track playing now, as it was listed.
-std::string playingTrackPath();
-
-// What the desktop's media controls see and do; GLUT thread.
-// Whether music plays on the output (not listening): it opened, and a track played.
-bool musicControllable();
-// Pauses the music, or plays it on; Stop pauses it at the start of its track. Nothing while the
-// output is lost.
-void pauseMusic(bool pause);
-void stopMusicAtStart();
-// Counts the tracks started from their beginning: a new number is a new track playing.
-unsigned trackNumber();
-// Seconds into the track playing, as far as it is decoded; negative where its decoder cannot tell
-// (nor seek). Where it can seek, goes to `seconds` into it (true).
-double musicSeconds();
-bool seekMusic(double seconds);
-// The music's own volume, 0 to 1, as it stands or set (clamped).
-double musicVolume();
-void setMusicVolume(double volume);
-// How many tracks are listed so far that can play, as far as is known.
-std::size_t musicTrackCount();
 // Whether music is heard: playing and not paused, or, listening, sound within the last minute.
+// GLUT thread.
 bool musicHeard();

@@ -1,41 +1,22 @@
 #include <GL/glut.h>
 
-#include "app/pointer.h"
-#include "app/session_bus/session_bus.h"
-#include "app/x11_window.h"
 #include "motion/motion_driver.h"
 #include "motion/music.h"
-#include "overlay/caption.h"
 
 namespace {
-bool screenKeptAwake = false;
-bool pausedBefore = false;
-
-// The desktop may blank the screen unless the figure dances full screen to music that is heard.
-void keepScreenAwake() {
-    const bool wanted = musicHeard() && windowFillsScreen();
-    if (wanted == screenKeptAwake) return;
-    screenKeptAwake = wanted;
-    suspendScreenSaver(wanted);
-    inhibitIdleness(wanted);
-}
+void (*chores)() = nullptr;
 }  // namespace
+
+void setTickChores(void (*work)()) {
+    chores = work;
+}
 
 void tick(int) {
     stepArmSwings();
     // Re-armed before the work, so the period does not stretch by the time the work takes.
     glutTimerFunc(20, tick, 0);
     fetchSpectrum();
-    pollSessionBus();
-    const int nowMs = glutGet(GLUT_ELAPSED_TIME);
-    TrackTags tags;
-    if (trackStarted(tags) || desktopTrackStarted(tags)) {
-        showCaption(tags.title, tags.artist, nowMs);
-    }
-    // Paused by a key or by the desktop's controls alike.
-    if (musicPaused() != pausedBefore) setCaptionPaused(pausedBefore = musicPaused(), nowMs);
     stepPhases(spectrum, SPECTRUM_SIZE);
-    hideRestingPointer(nowMs);
-    keepScreenAwake();
+    if (chores != nullptr) chores();
     glutPostRedisplay();
 }

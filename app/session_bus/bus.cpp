@@ -25,6 +25,8 @@ std::atomic<bool> busStirred{true};
 int rearm = -1;
 std::atomic<bool> watchEnds{false};
 unsigned quietTicks = 0;  // GLUT thread
+// At most this many messages are handled a tick, so that no peer can hold the figure still.
+constexpr int MESSAGES_PER_TICK = 64;
 
 void watchSocket(int socket) {
     pollfd waits[2] = {{rearm, POLLIN, 0}, {socket, POLLIN, 0}};
@@ -97,13 +99,18 @@ void pollSessionBus() {
     }
     busStirred = false;
     int handled = 0;
-    while ((handled = sd_bus_process(bus, nullptr)) > 0) {
-    }
+    int count = 0;
+    while (count < MESSAGES_PER_TICK && (handled = sd_bus_process(bus, nullptr)) > 0) ++count;
     // The bus went: the music plays on, without it.
     if (handled < 0) {
         disconnect();
         return;
     }
-    wakeWatch();
+    if (count == MESSAGES_PER_TICK) {
+        // A peer that sends faster than ticks handle gets the rest on the next tick, not this one.
+        busStirred = true;
+    } else {
+        wakeWatch();
+    }
     tellMediaPlayerChanges();
 }

@@ -24,7 +24,6 @@ constexpr char NO_TRACK[] = "/org/mpris/MediaPlayer2/TrackList/NoTrack";
 constexpr double MICROSECONDS = 1e6;
 
 bool offered = false;
-bool stoppedAtStart = false;  // Stop: paused at the track's start until played again
 
 // What the player interface last told the bus, to tell it only what has changed.
 struct PlayerView {
@@ -32,17 +31,26 @@ struct PlayerView {
     unsigned track = 0;
     int volume = -1;
     bool canStep = false;
+    bool canPlay = false;
 };
 PlayerView told;
 
+const char* statusName(PlayerStatus status) {
+    switch (status) {
+        case PlayerStatus::Playing: return "Playing";
+        case PlayerStatus::Paused: return "Paused";
+        case PlayerStatus::Stopped: break;
+    }
+    return "Stopped";
+}
+
 PlayerView playerNow() {
-    // Played on by any means, space or the desktop, the music is no longer stopped.
-    if (!musicPaused()) stoppedAtStart = false;
     PlayerView now;
-    now.status = !musicPaused() ? "Playing" : stoppedAtStart ? "Stopped" : "Paused";
-    now.track = trackNumber();
-    now.volume = static_cast<int>(musicVolume() * 1000);
-    now.canStep = musicTrackCount() > 1;
+    now.status = statusName(player().status);
+    now.track = player().track;
+    now.volume = static_cast<int>(player().volume * 1000);
+    now.canStep = player().tracks > 1;
+    now.canPlay = player().canPlay;
     return now;
 }
 
@@ -97,13 +105,12 @@ int play(sd_bus_message* call, void*, sd_bus_error*) {
 }
 
 int playPause(sd_bus_message* call, void*, sd_bus_error*) {
-    pauseMusic(!musicPaused());
+    togglePause();
     return reply(call, 0);
 }
 
 int stop(sd_bus_message* call, void*, sd_bus_error*) {
     stopMusicAtStart();
-    stoppedAtStart = musicPaused();
     return reply(call, 0);
 }
 
@@ -111,13 +118,13 @@ int stop(sd_bus_message* call, void*, sd_bus_error*) {
 void seekTo(double seconds) {
     if (!seekMusic(seconds)) return;
     sd_bus_emit_signal(sessionBus(), MPRIS_PATH, PLAYER_INTERFACE, "Seeked", "x",
-                       static_cast<std::int64_t>(musicSeconds() * MICROSECONDS));
+                       static_cast<std::int64_t>(player().seconds * MICROSECONDS));
 }
 
 int seek(sd_bus_message* call, void*, sd_bus_error*) {
     std::int64_t offset = 0;
     const int read = sd_bus_message_read(call, "x", &offset);
-    if (read >= 0) seekTo(musicSeconds() + static_cast<double>(offset) / MICROSECONDS);
+    if (read >= 0) seekTo(player().seconds + static_cast<double>(offset) / MICROSECONDS);
     return reply(call, read);
 }
 
@@ -126,7 +133,7 @@ int setPosition(sd_bus_message* call, void*, sd_bus_error*) {
     std::int64_t position = 0;
     const int read = sd_bus_message_read(call, "ox", &track, &position);
     // A position for a track no longer playing is ignored, as is one before the start.
-    if (read >= 0 && trackPath(trackNumber()) == track && position >= 0) {
+    if (read >= 0 && trackPath(player().track) == track && position >= 0) {
         seekTo(static_cast<double>(position) / MICROSECONDS);
     }
     return reply(call, read);
@@ -176,6 +183,11 @@ int one(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, v
     return sd_bus_message_append(reply, "d", 1.0);
 }
 
+int canPlay(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*,
+            sd_bus_error*) {
+    return sd_bus_message_append(reply, "b", player().canPlay);
+}
+
 int status(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*,
            sd_bus_error*) {
     return sd_bus_message_append(reply, "s", playerNow().status);
@@ -183,24 +195,24 @@ int status(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply
 
 int canStep(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*,
             sd_bus_error*) {
-    return sd_bus_message_append(reply, "b", musicTrackCount() > 1);
+    return sd_bus_message_append(reply, "b", player().tracks > 1);
 }
 
 int canSeek(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*,
             sd_bus_error*) {
-    return sd_bus_message_append(reply, "b", musicSeconds() >= 0);
+    return sd_bus_message_append(reply, "b", player().canPlay && player().seconds >= 0);
 }
 
 int position(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*,
              sd_bus_error*) {
-    const double seconds = musicSeconds();
+    const double seconds = player().seconds;
     const auto microseconds = static_cast<std::int64_t>(seconds > 0 ? seconds * MICROSECONDS : 0);
     return sd_bus_message_append(reply, "x", microseconds);
 }
 
 int volume(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*,
            sd_bus_error*) {
-    return sd_bus_message_append(reply, "d", musicVolume());
+    return sd_bus_message_append(reply, "d", player().volume);
 }
 
 int setVolume(sd_bus*, const char*, const char*, const char*, sd_bus_message* value, void*,
@@ -221,11 +233,11 @@ int metadata(sd_bus*, const char*, const char*, const char*, sd_bus_message* rep
              sd_bus_error*) {
     TrackTags tags;
     const bool playing = nowPlaying(tags);
-    const std::string track = trackPath(playing ? trackNumber() : 0);
+    const std::string track = trackPath(playing ? player().track : 0);
     int done = sd_bus_message_open_container(reply, 'a', "{sv}");
     add(reply, done, "mpris:trackid", "o", track.c_str());
     if (playing) {
-        const std::string url = fileUrl(playingTrackPath());
+        const std::string url = fileUrl(player().path);
         add(reply, done, "xesam:title", "s", tags.title.c_str());
         add(reply, done, "xesam:url", "s", url.c_str());
         if (!tags.artist.empty()) add(reply, done, "xesam:artist", "as", 1, tags.artist.c_str());
@@ -274,8 +286,8 @@ const sd_bus_vtable playerInterface[] = {
     SD_BUS_PROPERTY("MaximumRate", "d", one, 0, CONST),
     SD_BUS_PROPERTY("CanGoNext", "b", canStep, 0, CHANGES),
     SD_BUS_PROPERTY("CanGoPrevious", "b", canStep, 0, CHANGES),
-    SD_BUS_PROPERTY("CanPlay", "b", yes, 0, CONST),
-    SD_BUS_PROPERTY("CanPause", "b", yes, 0, CONST),
+    SD_BUS_PROPERTY("CanPlay", "b", canPlay, 0, CHANGES),
+    SD_BUS_PROPERTY("CanPause", "b", canPlay, 0, CHANGES),
     SD_BUS_PROPERTY("CanSeek", "b", canSeek, 0, CHANGES),
     SD_BUS_PROPERTY("CanControl", "b", yes, 0, CONST),
     SD_BUS_VTABLE_END,
@@ -284,15 +296,17 @@ const sd_bus_vtable playerInterface[] = {
 // What has changed since the bus was last told; the values go out as the getters read them.
 void tellChanges() {
     const PlayerView now = playerNow();
-    const char* changed[8] = {};
+    const char* changed[10] = {};
     int count = 0;
     if (std::strcmp(now.status, told.status) != 0) changed[count++] = "PlaybackStatus";
     if (now.volume != told.volume) changed[count++] = "Volume";
     // A new track may seek where the last could not.
     if (now.track != told.track) changed[count++] = "Metadata";
-    if (now.track != told.track) changed[count++] = "CanSeek";
+    if (now.track != told.track || now.canPlay != told.canPlay) changed[count++] = "CanSeek";
     if (now.canStep != told.canStep) changed[count++] = "CanGoNext";
     if (now.canStep != told.canStep) changed[count++] = "CanGoPrevious";
+    if (now.canPlay != told.canPlay) changed[count++] = "CanPlay";
+    if (now.canPlay != told.canPlay) changed[count++] = "CanPause";
     told = now;
     if (count > 0) {
         sd_bus_emit_properties_changed_strv(sessionBus(), MPRIS_PATH, PLAYER_INTERFACE,

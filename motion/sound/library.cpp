@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstddef>
@@ -30,20 +31,24 @@ constexpr off_t PLAYLIST_BYTES_MAX = 64 << 20;
 // program would otherwise take the listing thread's whole stack.
 constexpr std::size_t PLAYLISTS_NESTED_MAX = 64;
 
-// The listing thread adds to `listed`; whoever plays takes from it (takeListedTracks).
-std::mutex listedLock;
-std::condition_variable listedMore;
-std::vector<ListedTrack> listed;  // listedLock
-bool listingEnded = false;        // listedLock
-std::atomic<bool> listingStopped{false};
+// The listing thread adds to `listed`; the GLUT thread takes from it (takeListedTracks). Made once
+// and never destroyed: a listing stuck in a file system that does not answer outlives exit's
+// destructors, and must find it all still there.
+struct Listing {
+    std::mutex lock;
+    std::condition_variable ended;
+    std::vector<ListedTrack> listed;  // lock
+    bool listingEnded = false;        // lock
+    std::atomic<bool> stopped{false};
+};
+Listing& shared = *new Listing;
 std::thread lister;
 
 using FileId = std::pair<dev_t, ino_t>;
 
 void list(std::string path, std::string whyNot = "") {
-    const std::lock_guard<std::mutex> lock(listedLock);
-    listed.push_back({std::move(path), std::move(whyNot)});
-    listedMore.notify_all();
+    const std::lock_guard<std::mutex> lock(shared.lock);
+    shared.listed.push_back({std::move(path), std::move(whyNot)});
 }
 
 bool isDigit(char c) {
@@ -80,7 +85,7 @@ std::size_t listFolder(const std::string& folder, std::set<FileId>& walked) {
     std::sort(names.begin(), names.end(), comesBeforeInFolder);
     std::size_t found = 0;
     for (const std::string& name : names) {
-        if (listingStopped.load(std::memory_order_relaxed)) break;
+        if (shared.stopped.load(std::memory_order_relaxed)) break;
         const std::string path = prefix + name;
         struct stat info;
         if (stat(path.c_str(), &info) != 0) continue;
@@ -122,7 +127,7 @@ void listPlaylist(const std::string& path, PlaylistKind kind, const struct stat&
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     playlistsOpen.push_back(id);
     for (const std::string& entry : readPlaylist(text, kind, folder)) {
-        if (listingStopped.load(std::memory_order_relaxed)) break;
+        if (shared.stopped.load(std::memory_order_relaxed)) break;
         if (isWebAddress(entry)) {
             list(entry, "web addresses are not played");
         } else {
@@ -157,12 +162,12 @@ void listOperand(const std::string& operand, std::vector<FileId>& playlistsOpen)
 void listOperands(const std::vector<std::string>& operands) {
     std::vector<FileId> playlistsOpen;
     for (const std::string& operand : operands) {
-        if (listingStopped.load(std::memory_order_relaxed)) break;
+        if (shared.stopped.load(std::memory_order_relaxed)) break;
         listOperand(operand, playlistsOpen);
     }
-    const std::lock_guard<std::mutex> lock(listedLock);
-    listingEnded = true;
-    listedMore.notify_all();
+    const std::lock_guard<std::mutex> lock(shared.lock);
+    shared.listingEnded = true;
+    shared.ended.notify_all();
 }
 }  // namespace
 
@@ -204,8 +209,8 @@ void startListing(std::vector<std::string> operands) {
     struct stat info;
     while (named < operands.size() && namesOneTrack(operands[named], info)) list(operands[named++]);
     if (named == operands.size()) {
-        const std::lock_guard<std::mutex> lock(listedLock);
-        listingEnded = true;
+        const std::lock_guard<std::mutex> lock(shared.lock);
+        shared.listingEnded = true;
         return;
     }
     operands.erase(operands.begin(), operands.begin() + static_cast<std::ptrdiff_t>(named));
@@ -213,15 +218,23 @@ void startListing(std::vector<std::string> operands) {
     std::atexit(stopListing);
 }
 
-bool takeListedTracks(std::vector<ListedTrack>& tracks, bool wait) {
-    std::unique_lock<std::mutex> lock(listedLock);
-    if (wait) listedMore.wait(lock, [] { return !listed.empty() || listingEnded; });
-    for (ListedTrack& track : listed) tracks.push_back(std::move(track));
-    listed.clear();
-    return listingEnded;
+bool takeListedTracks(std::vector<ListedTrack>& tracks) {
+    const std::lock_guard<std::mutex> lock(shared.lock);
+    for (ListedTrack& track : shared.listed) tracks.push_back(std::move(track));
+    shared.listed.clear();
+    return shared.listingEnded;
 }
 
 void stopListing() {
-    listingStopped.store(true, std::memory_order_relaxed);
-    if (lister.joinable()) lister.join();
+    shared.stopped.store(true, std::memory_order_relaxed);
+    if (!lister.joinable()) return;
+    std::unique_lock<std::mutex> lock(shared.lock);
+    const bool ended = shared.ended.wait_for(lock, std::chrono::milliseconds(LISTING_STOP_MS),
+                                              [] { return shared.listingEnded; });
+    lock.unlock();
+    if (ended) {
+        lister.join();
+    } else {
+        lister.detach();
+    }
 }

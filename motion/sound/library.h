@@ -31,9 +31,11 @@ bool comesBeforeInFolder(const std::string& a, const std::string& b);
 // - anything else is a file, judged when its turn comes.
 // No operands: MUSIC_FILE. Call once.
 void startListing(std::vector<std::string> operands);
-// Moves the tracks listed since the last call to the end of `tracks`; with `wait`, first waits
-// until there is one or the listing has ended. True once everything is listed and taken. Any
-// thread.
-bool takeListedTracks(std::vector<ListedTrack>& tracks, bool wait);
-// Ends the listing where it is and waits for its thread, at exit.
+// Moves the tracks listed since the last call to the end of `tracks`, without waiting. True once
+// everything is listed and taken. GLUT thread.
+bool takeListedTracks(std::vector<ListedTrack>& tracks);
+// Ends the listing where it is. Its thread is given LISTING_STOP_MS to end; one stuck on a
+// file system that does not answer is left behind, touching nothing that exit destroys. GLUT
+// thread, or at exit.
+constexpr int LISTING_STOP_MS = 100;
 void stopListing();

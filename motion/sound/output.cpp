@@ -67,22 +67,11 @@ void closeOutput() {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
-// Hands the mixed output to the tap and the end of each track to the next, then plays.
-bool startTracks(double seconds) {
-    Mix_SetPostMix(tapOutput, nullptr);
-    return playTracks(seconds);
-}
-
-// Takes the tracks and the tap off the output, so that it can close.
-void stopTracks() {
-    unhookTracks();
-    Mix_SetPostMix(nullptr, nullptr);
-}
-
 // The output's life once its sound server has gone. Closing a lost device takes tens of
-// milliseconds and opening one can wait on a sound server, which no tick should: both are done on
-// a thread of their own, one at a time, and while one runs, the mixer, its music and the tracks
-// belong to it. The GLUT thread only reads the tap, and takes the result once the thread is done.
+// milliseconds and opening one can wait on a sound server, which no tick should: a worker thread
+// does either, one at a time, touching only SDL's device. Everything else (the tracks, their
+// music, the tap) is the GLUT thread's, which takes them off the mixer before the worker starts
+// and puts them back once it is done.
 enum class Output {
     Playing,  // open, and the server behind it watched
     Closing,  // lost, and being closed
@@ -90,25 +79,24 @@ enum class Output {
     Opening,  // being opened again
     Silent,   // closed for good: the music had stopped, or its files have gone
 };
-enum class Outcome { Closed, NoOutput, NothingToPlay, Playing };
 
 Output output = Output::Playing;  // GLUT thread
-double resumeAt = 0;              // seconds into the track; set before the thread that reads it
+double resumeAt = 0;              // seconds into the track, where the music goes on
 bool resumeWanted = false;        // the music was playing when the server went
 bool serverWentWhileOpening = false;
 std::thread outputWork;
-Outcome outputWorkOutcome = Outcome::Closed;  // the thread's, until outputWorkDone says it is done
+bool outputWorkOpened = false;  // the worker's, until outputWorkDone says it is done
 std::atomic<bool> outputWorkDone{false};
 
-void startOutputWork(Outcome (*work)()) {
+void startOutputWork(bool (*work)()) {
     outputWorkDone.store(false, std::memory_order_relaxed);
     outputWork = std::thread([work] {
-        outputWorkOutcome = work();
+        outputWorkOpened = work();
         outputWorkDone.store(true, std::memory_order_release);
     });
 }
 
-// Whether the thread has finished, and has been joined: its outcome is then this thread's to read.
+// Whether the worker has finished, and has been joined: its outcome is then this thread's to read.
 bool outputWorkFinished() {
     if (!outputWork.joinable()) return true;
     if (!outputWorkDone.load(std::memory_order_acquire)) return false;
@@ -116,24 +104,35 @@ bool outputWorkFinished() {
     return true;
 }
 
-Outcome closeLostOutput() {
-    // NOTE: the music cannot outlive the audio it was loaded for. With SDL 3 under SDL 2's name,
-    // shutting audio down frees the converter the decoder feeds, and music kept across a reopen
-    // plays silence; so it is freed first and loaded from the file again.
-    releaseTrackMusic();
+bool closeLostOutput() {
     closeOutput();
-    return Outcome::Closed;
+    return false;
 }
 
-Outcome reopenOutput() {
-    if (!openOutput(false)) return Outcome::NoOutput;
-    if (!startTracks(resumeAt)) {
-        // The files have gone or changed, and said so; silence stays.
-        stopTracks();
-        closeOutput();
-        return Outcome::NothingToPlay;
-    }
-    return Outcome::Playing;
+bool reopenOutput() {
+    return openOutput(false);
+}
+
+// Hands the mixed output to the tap and the end of each track to the next, then plays.
+void startTracksOnOutput(double seconds) {
+    Mix_SetPostMix(tapOutput, nullptr);
+    startTracks(seconds);
+}
+
+// Takes the tracks and the tap off the output, so that it can close.
+void stopTracksOnOutput() {
+    stopTracks();
+    Mix_SetPostMix(nullptr, nullptr);
+}
+
+// The music has nowhere to go: the device is given back rather than fed silence for the rest of
+// the run, and what is left of the listing stops.
+void goSilent() {
+    stopTracksOnOutput();
+    output = Output::Closing;
+    resumeWanted = false;
+    startOutputWork(closeLostOutput);
+    stopListing();
 }
 
 // When the sound server has gone: silence from now on, one line, and the output closed.
@@ -141,29 +140,28 @@ void noticeLoss() {
     const std::string reason =
         std::string("the ") + SDL_GetCurrentAudioDriver() + " device went away";
     reportUnplayable(AUDIO_OUTPUT, reason.c_str(), false);
-    // Unhooked, the track and its music stay as they are.
-    stopTracks();
     // Noticed within a tick of the loss; the buffer the device held then was never played.
     const double position =
         decodedSeconds() - static_cast<double>(OUTPUT_BUFFER_FRAMES) / OUTPUT_RATE;
     resumeAt = position > 0 ? position : 0.0;
-    resumeWanted = tracksPlaying();
+    resumeWanted = tracksLeft();
+    // NOTE: the music cannot outlive the audio it was loaded for. With SDL 3 under SDL 2's name,
+    // shutting audio down frees the converter the decoder feeds, and music kept across a reopen
+    // plays silence; so it is freed here and loaded from its file again.
+    stopTracksOnOutput();
     // Nothing handed over from now on is heard.
     startTap(OUTPUT_RATE, OUTPUT_BUFFER_FRAMES, OUTPUT_BUFFER_FRAMES);
     output = Output::Closing;
     startOutputWork(closeLostOutput);
 }
 
-// At exit, from whatever calls it: the threads that use the tracks and the mixer stop first.
+// At exit: the threads that use the mixer stop first, and the hook goes before the device.
 void stopMusic() {
-    // A track's end may be waiting for the listing.
     stopListing();
     if (outputWork.joinable()) outputWork.join();
-    const bool open = output == Output::Playing ||
-                      (output == Output::Opening && outputWorkOutcome == Outcome::Playing);
+    const bool open = output == Output::Playing || (output == Output::Opening && outputWorkOpened);
     if (!open) return;
-    // Otherwise closing would run the hook, and with it the next track.
-    stopTracks();
+    stopTracksOnOutput();
     closeOutput();
 }
 
@@ -185,22 +183,29 @@ bool startOutput() {
     SDL_LogSetOutputFunction(ignoreSdlLog, nullptr);
     if (!openOutput(true)) return false;
     startTap(OUTPUT_RATE, OUTPUT_BUFFER_FRAMES, OUTPUT_BUFFER_FRAMES);
-    if (startTracks(0)) {
-        watchServerBehindOutput();
-        std::atexit(stopMusic);
-        return true;
+    startTracksOnOutput(0);
+    if (!tracksLeft()) {
+        // Nothing to play: the device is given back rather than fed silence for the whole run.
+        stopTracksOnOutput();
+        closeOutput();
+        output = Output::Silent;
+        return false;
     }
-    // Nothing to play: give the device back rather than feed it silence for the whole run.
-    stopTracks();
-    closeOutput();
-    return false;
+    std::atexit(stopMusic);
+    watchServerBehindOutput();
+    return true;
 }
 
 void followSoundServer() {
     const WatchedServer server = pollSoundServer();
     switch (output) {
         case Output::Playing:
-            if (server == WatchedServer::Gone) noticeLoss();
+            if (server == WatchedServer::Gone) {
+                noticeLoss();
+            } else {
+                tendTracks();
+                if (!tracksLeft()) goSilent();
+            }
             break;
         case Output::Closing:
             // Music that had already stopped (its file shrank) has nothing to come back to.
@@ -216,20 +221,23 @@ void followSoundServer() {
         case Output::Opening:
             serverWentWhileOpening = serverWentWhileOpening || server == WatchedServer::Gone;
             if (!outputWorkFinished()) break;
-            if (outputWorkOutcome == Outcome::NothingToPlay) {
-                output = Output::Silent;
-            } else if (outputWorkOutcome == Outcome::NoOutput) {
+            if (!outputWorkOpened) {
                 output = Output::Waiting;
                 watchSoundServerAgainLater();
             } else if (serverWentWhileOpening) {
                 // It may have opened on the server that went: closed again, and opened once the
                 // server is there, without a word.
-                stopTracks();
                 output = Output::Closing;
                 startOutputWork(closeLostOutput);
             } else {
                 output = Output::Playing;
-                tellUser(AUDIO_OUTPUT, "back; music resumed");
+                startTracksOnOutput(resumeAt);
+                if (tracksLeft()) {
+                    tellUser(AUDIO_OUTPUT, "back; music resumed");
+                } else {
+                    // The files have gone or changed, and said so; silence stays.
+                    goSilent();
+                }
             }
             break;
         case Output::Silent:
@@ -237,6 +245,11 @@ void followSoundServer() {
     }
 }
 
-bool outputPlaying() {
-    return output == Output::Playing;
+OutputState outputState() {
+    switch (output) {
+        case Output::Playing: return OutputState::Open;
+        case Output::Closing: return resumeWanted ? OutputState::Lost : OutputState::Gone;
+        case Output::Silent: return OutputState::Gone;
+        default: return OutputState::Lost;
+    }
 }

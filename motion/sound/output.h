@@ -10,8 +10,15 @@ constexpr int OUTPUT_RATE = 44100;
 // cannot open or no track can play; the device is then given back. At exit the audio stops before
 // anything it uses is destroyed. GLUT thread, once.
 bool startOutput();
-// Each tick: polls the sound server behind the output and follows it (off this thread where that
-// can wait). Says in one line when it goes and when the music is back.
+// Each tick: polls the sound server behind the output and follows it (closing and opening the
+// device off this thread), and tends the tracks while it is open. Says in one line when the
+// server goes and when the music is back. GLUT thread.
 void followSoundServer();
-// Whether the output is open and its tracks may be changed. GLUT thread.
-bool outputPlaying();
+
+enum class OutputState {
+    Open,  // the tracks play on it, and may be changed
+    Lost,  // its server went: closed, or being closed or opened again; nothing may touch the mixer
+    Gone,  // closed for good: nothing can play
+};
+// GLUT thread.
+OutputState outputState();

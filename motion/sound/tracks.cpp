@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstddef>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,142 +13,227 @@
 #include "motion/sound/music_file.h"
 
 namespace {
-// The tracks listed so far, and the music loaded from the one playing. They change only under the
-// mixer's lock: in the hook that runs when a track ends (on the audio thread), or on another thread
-// while that hook is taken away. A track that cannot play when its turn comes is taken out. Should
-// the one left stop decoding (its file shrank while playing), it stays, and the spectrum falls to
-// the silence that is then heard.
+// The GLUT thread's. A track that cannot play is taken out when that is found. Should the one left
+// stop decoding (its file shrank while playing), it stays, and the spectrum falls to the silence
+// that is then heard.
 std::vector<ListedTrack> tracks;
 bool allListed = false;
 std::size_t currentTrack = 0;
-Mix_Music* musicStream = nullptr;
-bool playingOnce = false;  // the current track ends rather than loops
-std::atomic<bool> paused{false};  // set on the GLUT thread, read where a track starts
-std::atomic<int> volume{MIX_MAX_VOLUME};  // set on the GLUT thread, read where a track starts
-std::atomic<std::size_t> listedCount{0};  // tracks.size(), for other threads
+Mix_Music* currentMusic = nullptr;  // loaded from the current track; it may have ended
+bool currentLoops = false;          // the current track loops in the mixer, with no end of its own
+bool onMixer = false;               // between startTracks and stopTracks: the output is open
+bool currentListed = false;         // the current track still stands at currentTrack
+bool waitingForMusic = false;       // nothing plays: nothing listed could play yet
+bool stoppedDecoding = false;       // the track left alone stopped decoding: nothing can play
+bool paused = false;
+int volume = MIX_MAX_VOLUME;
+unsigned startedCount = 0;
+std::string startedPath;
+std::string currentPath;
+std::vector<ListedTrack> unsaid;  // tracks taken out whose lines wait to be said
 
-// The newest track started from its beginning, for the GLUT thread to name in the window: the
-// count is read each tick, the path only when the count has moved.
-std::mutex startedLock;
-std::string startedPath;  // startedLock
-std::atomic<unsigned> startedCount{0};
+// The next track, loaded ahead of its turn and handed to the mixer's thread, which starts it the
+// moment the current one ends, within the buffer that one ended in. That thread takes it by
+// swapping in null; this side takes it back the same way, and so learns whether it was taken.
+std::atomic<Mix_Music*> handedMusic{nullptr};
+std::atomic<int> handedLoops{1};
+// The mixer's thread's only other word: a track ended with nothing handed, or its successor did
+// not start. This side starts the music again.
+std::atomic<bool> endedBare{false};
+Mix_Music* nextMusic = nullptr;  // what was handed, until this side sees it taken
+std::size_t nextTrack = 0;
 
-// Takes in what has been listed meanwhile; with `wait`, waits for at least one more track first,
-// unless the listing has ended.
-void takeListed(bool wait) {
-    if (!allListed) allListed = takeListedTracks(tracks, wait);
-    listedCount = tracks.size();
+// Runs on the mixer's thread, under its lock: it starts what was handed and waits for nothing.
+void onTrackEnd() {
+    Mix_Music* next = handedMusic.exchange(nullptr, std::memory_order_acq_rel);
+    if (next == nullptr || Mix_PlayMusic(next, handedLoops.load(std::memory_order_relaxed)) != 0) {
+        endedBare.store(true, std::memory_order_release);
+    }
 }
 
-// Starts `music` at `seconds` into it, or from its start where the decoder cannot seek.
-bool startPlaying(Mix_Music* music, double seconds) {
-    playingOnce = !allListed || tracks.size() > 1;
-    const int loops = playingOnce ? 1 : -1;
-    // Playing ends a pause; while paused, the buffer mixed before the pause comes is silent.
-    const bool stayPaused = paused.load();
-    if (stayPaused) Mix_VolumeMusic(0);
-    const bool playing = (seconds > 0 && Mix_FadeInMusicPos(music, loops, 0, seconds) == 0) ||
-                         Mix_PlayMusic(music, loops) == 0;
-    if (stayPaused) {
-        Mix_PauseMusic();
-        Mix_VolumeMusic(volume);
+void takeListed() {
+    if (!allListed) allListed = takeListedTracks(tracks);
+}
+
+// A track alone, once nothing more can be listed, loops in the mixer without a gap.
+bool alone() {
+    return allListed && tracks.size() == 1;
+}
+
+void noteStart(std::size_t track) {
+    ++startedCount;
+    startedPath = tracks[track].path;
+}
+
+// Takes out the track at `at`, which cannot play, with its line. Whether it was the last that
+// could is known once another is listed or the listing has ended; until then its line waits.
+void dropTrack(std::size_t at, const std::string& whyNot) {
+    unsaid.push_back({tracks[at].path, whyNot});
+    tracks.erase(tracks.begin() + static_cast<std::ptrdiff_t>(at));
+    if (at < currentTrack) --currentTrack;
+    if (at == currentTrack) currentListed = false;
+}
+
+void sayWhatFailed() {
+    if (unsaid.empty() || (tracks.empty() && !allListed)) return;
+    for (std::size_t i = 0; i < unsaid.size(); ++i) {
+        const bool othersLeft = i + 1 < unsaid.size() || !tracks.empty();
+        reportUnplayable(unsaid[i].path.c_str(), unsaid[i].whyNot.c_str(), othersLeft);
     }
+    unsaid.clear();
+}
+
+// Loads the track `step` (-1, 0 or 1) places from the one at `from`, passing over in the same
+// direction every one that cannot play, each taken out; sets `at` to where it stands. Null when
+// nothing listed so far can play.
+Mix_Music* loadTrack(std::size_t from, int step, std::size_t& at) {
+    while (!tracks.empty()) {
+        const std::size_t count = tracks.size();
+        at = (from % count + count + static_cast<std::size_t>(step + 1) - 1) % count;
+        std::string whyNot = tracks[at].whyNot;
+        if (whyNot.empty()) {
+            if (Mix_Music* music = loadMusicFile(tracks[at].path.c_str(), whyNot)) return music;
+        }
+        dropTrack(at, whyNot);
+        // Forwards, the next one now stands where this one stood.
+        from = at;
+        if (step > 0) step = 0;
+    }
+    return nullptr;
+}
+
+// Starts `music` at `seconds` into it, or from its start where the decoder cannot seek; paused if
+// the music is, without a sound of it.
+bool startPlaying(Mix_Music* music, double seconds, bool loops) {
+    const int count = loops ? -1 : 1;
+    if (paused) Mix_VolumeMusic(0);
+    const bool playing = (seconds > 0 && Mix_FadeInMusicPos(music, count, 0, seconds) == 0) ||
+                         Mix_PlayMusic(music, count) == 0;
+    if (paused) Mix_PauseMusic();
+    Mix_VolumeMusic(volume);
     return playing;
 }
 
-// Plays the track `step` places from the current one (0: the current one) from `seconds` into it,
-// passing over in the same direction every one that cannot play, each with its line. False when
-// none is left.
-bool playTrack(int step, double seconds) {
-    takeListed(false);
-    while (true) {
-        // Only while every track listed so far has failed does it wait for the listing.
-        if (tracks.empty()) takeListed(true);
-        if (tracks.empty()) return false;
-        currentTrack = (currentTrack + tracks.size() + step) % tracks.size();
-        std::string whyNot = tracks[currentTrack].whyNot;
-        if (whyNot.empty()) {
-            Mix_Music* music = loadMusicFile(tracks[currentTrack].path.c_str(), whyNot);
-            if (music != nullptr) {
-                // Set before it plays: a track that ends within its first buffer runs the hook at
-                // once, on the audio thread, and that plays the next and frees this one.
-                Mix_Music* previous = std::exchange(musicStream, music);
-                if (startPlaying(music, seconds)) {
-                    Mix_FreeMusic(previous);
-                    if (seconds == 0) {
-                        const std::lock_guard<std::mutex> lock(startedLock);
-                        startedPath = tracks[currentTrack].path;
-                        startedCount.fetch_add(1, std::memory_order_release);
-                    }
-                    return true;
-                }
-                musicStream = previous;
-                whyNot = Mix_GetError();
-                Mix_FreeMusic(music);
-            }
-        }
-        // Whether it is the last one left is known once another is listed or none can be.
-        if (tracks.size() == 1) takeListed(true);
-        reportUnplayable(tracks[currentTrack].path.c_str(), whyNot.c_str(), tracks.size() > 1);
-        tracks.erase(tracks.begin() + static_cast<std::ptrdiff_t>(currentTrack));
-        listedCount = tracks.size();
-        // Forwards, the next one now stands where this one stood.
-        step = step > 0 ? 0 : step;
-        seconds = 0;
+// Takes back the track handed to the mixer's thread, or, where that thread already started it,
+// makes it the current one.
+void takeBackNext() {
+    if (nextMusic == nullptr) return;
+    Mix_Music* untaken = handedMusic.exchange(nullptr, std::memory_order_acq_rel);
+    if (untaken != nullptr) {
+        Mix_FreeMusic(untaken);
+    } else {
+        // The mixer's thread has let go of its lock since it started it: freeing the one that
+        // ended waits for that lock.
+        Mix_FreeMusic(std::exchange(currentMusic, nextMusic));
+        currentTrack = nextTrack;
+        currentListed = true;
+        currentPath = tracks[nextTrack].path;
+        currentLoops = handedLoops.load(std::memory_order_relaxed) < 0;
+        noteStart(currentTrack);
     }
+    nextMusic = nullptr;
 }
 
-// The mixer's hook when a track ends: on the audio thread, which is where the next one starts, so
-// that it follows within the device buffer the last one ended in. A looping track's end means the
-// decoder ran dry: the file has shrunk or changed under it.
-void onTrackEnd() {
-    if (playingOnce) {
-        playTrack(1, 0);
-        return;
+// Plays the track `step` places from the current one from `seconds` into it, passing over what
+// cannot play. False when nothing listed so far can play.
+bool playFrom(int step, double seconds) {
+    if (!currentListed && step > 0) step = 0;
+    std::size_t at = 0;
+    Mix_Music* music = loadTrack(currentTrack, step, at);
+    while (music != nullptr) {
+        const bool loops = alone();
+        if (startPlaying(music, seconds, loops)) {
+            Mix_FreeMusic(std::exchange(currentMusic, music));
+            currentTrack = at;
+            currentListed = true;
+            currentPath = tracks[at].path;
+            currentLoops = loops;
+            if (seconds == 0) noteStart(at);
+            endedBare.store(false, std::memory_order_relaxed);
+            waitingForMusic = false;
+            return true;
+        }
+        const std::string whyNot = Mix_GetError();
+        Mix_FreeMusic(music);
+        dropTrack(at, whyNot);
+        seconds = 0;
+        music = loadTrack(at, step < 0 ? -1 : 0, at);
     }
-    const std::string decoderError = Mix_GetError();
-    const std::string reason = "playback stopped (" +
-        (decoderError.empty() ? "the decoder gave no more audio" : decoderError) + ")";
-    reportUnplayable(tracks[currentTrack].path.c_str(), reason.c_str(), false);
+    waitingForMusic = true;
+    return false;
+}
+
+// Loads the track after the current one and hands it over, unless the current one loops.
+void handNext() {
+    if (nextMusic != nullptr || waitingForMusic || currentLoops || stoppedDecoding) return;
+    std::size_t at = 0;
+    Mix_Music* music = loadTrack(currentTrack, currentListed ? 1 : 0, at);
+    if (music == nullptr) return;
+    nextTrack = at;
+    nextMusic = music;
+    handedLoops.store(alone() ? -1 : 1, std::memory_order_relaxed);
+    handedMusic.store(music, std::memory_order_release);
 }
 }  // namespace
 
-bool playTracks(double seconds) {
+void startTracks(double seconds) {
+    onMixer = true;
     Mix_HookMusicFinished(onTrackEnd);
-    return playTrack(0, seconds);
+    takeListed();
+    if (!stoppedDecoding) playFrom(0, seconds);
+    sayWhatFailed();
 }
 
-void unhookTracks() {
+void tendTracks() {
+    if (!onMixer) return;
+    takeListed();
+    if (nextMusic != nullptr && handedMusic.load(std::memory_order_acquire) == nullptr) {
+        takeBackNext();
+    }
+    if (endedBare.exchange(false, std::memory_order_acq_rel) && Mix_PlayingMusic() == 0) {
+        if (currentLoops && !waitingForMusic) {
+            // A looping track has no end of its own: its decoder ran dry, the file shrank or changed.
+            const std::string decoderError = Mix_GetError();
+            const std::string reason = "playback stopped (" +
+                (decoderError.empty() ? "the decoder gave no more audio" : decoderError) + ")";
+            reportUnplayable(currentPath.c_str(), reason.c_str(), false);
+            stoppedDecoding = true;
+        } else {
+            waitingForMusic = true;
+        }
+    }
+    if (waitingForMusic && !paused && !tracks.empty()) playFrom(1, 0);
+    handNext();
+    sayWhatFailed();
+}
+
+bool tracksLeft() {
+    return !stoppedDecoding && (!tracks.empty() || !allListed);
+}
+
+void stopTracks() {
+    if (!onMixer) return;
     Mix_HookMusicFinished(nullptr);
+    takeBackNext();
+    Mix_FreeMusic(currentMusic);
+    currentMusic = nullptr;
+    onMixer = false;
 }
 
 void stepTracks(int step) {
-    // With the hook away the audio thread changes no track, and this thread may.
-    unhookTracks();
-    takeListed(false);
-    if (tracks.size() > 1) {
-        // The track stepped to plays, paused or not.
-        paused = false;
-        // When every track has gone from under it, the one playing stops too, as its line says.
-        if (!playTrack(step, 0)) Mix_HaltMusic();
-    }
-    Mix_HookMusicFinished(onTrackEnd);
-}
-
-double decodedSeconds() {
-    return musicStream != nullptr ? Mix_GetMusicPosition(musicStream) : 0;
-}
-
-bool tracksPlaying() {
-    return Mix_PlayingMusic() != 0;
-}
-
-void releaseTrackMusic() {
-    Mix_FreeMusic(musicStream);
-    musicStream = nullptr;
+    if (!onMixer) return;
+    takeListed();
+    takeBackNext();
+    if (tracks.size() < 2) return;
+    // The track stepped to plays, paused or not.
+    paused = false;
+    // When every track has gone from under it, the one playing stops too, as its line says.
+    if (!playFrom(step, 0)) Mix_HaltMusic();
+    sayWhatFailed();
 }
 
 void pauseTracks(bool pause) {
+    if (!onMixer) return;
     paused = pause;
     if (pause) {
         Mix_PauseMusic();
@@ -158,18 +242,22 @@ void pauseTracks(bool pause) {
     }
 }
 
-bool seekTracks(double seconds) {
-    // The mixer seeks the music playing under its lock, whichever track that is by then.
-    return Mix_SetMusicPosition(seconds) == 0;
+bool tracksPaused() {
+    return paused;
 }
 
-double playedSeconds() {
-    return Mix_GetMusicPosition(nullptr);
+bool seekTracks(double seconds) {
+    return onMixer && !waitingForMusic && Mix_SetMusicPosition(seconds) == 0;
+}
+
+double decodedSeconds() {
+    if (!onMixer || currentMusic == nullptr || waitingForMusic) return -1;
+    return Mix_GetMusicPosition(currentMusic);
 }
 
 void setTracksVolume(int newVolume) {
     volume = newVolume;
-    Mix_VolumeMusic(newVolume);
+    if (onMixer) Mix_VolumeMusic(newVolume);
 }
 
 int tracksVolume() {
@@ -177,18 +265,13 @@ int tracksVolume() {
 }
 
 std::size_t tracksListed() {
-    return listedCount;
-}
-
-bool tracksPaused() {
-    return paused.load();
+    return tracks.size();
 }
 
 unsigned tracksStarted() {
-    return startedCount.load(std::memory_order_acquire);
+    return startedCount;
 }
 
-std::string newestTrack() {
-    const std::lock_guard<std::mutex> lock(startedLock);
+const std::string& newestTrack() {
     return startedPath;
 }
