@@ -2,22 +2,23 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <chrono>
 #include <cerrno>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <set>
-#include <thread>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "motion/sound/audio_format.h"
 #include "motion/sound/playlist.h"
@@ -31,24 +32,32 @@ constexpr off_t PLAYLIST_BYTES_MAX = 64 << 20;
 // program would otherwise take the listing thread's whole stack.
 constexpr std::size_t PLAYLISTS_NESTED_MAX = 64;
 
-// The listing thread adds to `listed`; the GLUT thread takes from it (takeListedTracks). Made once
-// and never destroyed: a listing stuck in a file system that does not answer outlives exit's
-// destructors, and must find it all still there.
-struct Listing {
-    std::mutex lock;
-    std::condition_variable ended;
-    std::vector<ListedTrack> listed;  // lock
-    bool listingEnded = false;        // lock
-    std::atomic<bool> stopped{false};
-};
-Listing& shared = *new Listing;
-std::thread lister;
+// The listing runs in a process of its own, forked before any thread starts, and hands each track
+// over a pipe: a path and why it cannot play, each ended by a NUL. A listing stuck in a file
+// system that does not answer (a network's, gone) is then no part of this process, which can end
+// at once, as a thread stuck there would keep it from doing.
+constexpr std::size_t TAKEN_BYTES_MAX = 1 << 20;  // read a tick, at most
+pid_t lister = -1;
+int fromLister = -1;        // the pipe's end here; -1 once the listing has ended or stopped
+int toPlayer = -1;          // the pipe's end in the listing's process
+std::string handedOver;     // bytes read that do not yet make a whole track
+std::vector<ListedTrack> listedHere;  // named by the command line, listed at once
+bool listingEnded = false;
 
 using FileId = std::pair<dev_t, ino_t>;
 
 void list(std::string path, std::string whyNot = "") {
-    const std::lock_guard<std::mutex> lock(shared.lock);
-    shared.listed.push_back({std::move(path), std::move(whyNot)});
+    if (toPlayer < 0) {
+        listedHere.push_back({std::move(path), std::move(whyNot)});
+        return;
+    }
+    const std::string record = path + '\0' + whyNot + '\0';
+    for (std::size_t sent = 0; sent < record.size();) {
+        const ssize_t wrote = write(toPlayer, record.data() + sent, record.size() - sent);
+        // The player has gone: so does the listing.
+        if (wrote < 0 && errno != EINTR) _exit(0);
+        if (wrote > 0) sent += static_cast<std::size_t>(wrote);
+    }
 }
 
 bool isDigit(char c) {
@@ -85,7 +94,6 @@ std::size_t listFolder(const std::string& folder, std::set<FileId>& walked) {
     std::sort(names.begin(), names.end(), comesBeforeInFolder);
     std::size_t found = 0;
     for (const std::string& name : names) {
-        if (shared.stopped.load(std::memory_order_relaxed)) break;
         const std::string path = prefix + name;
         struct stat info;
         if (stat(path.c_str(), &info) != 0) continue;
@@ -127,7 +135,6 @@ void listPlaylist(const std::string& path, PlaylistKind kind, const struct stat&
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     playlistsOpen.push_back(id);
     for (const std::string& entry : readPlaylist(text, kind, folder)) {
-        if (shared.stopped.load(std::memory_order_relaxed)) break;
         if (isWebAddress(entry)) {
             list(entry, "web addresses are not played");
         } else {
@@ -162,12 +169,8 @@ void listOperand(const std::string& operand, std::vector<FileId>& playlistsOpen)
 void listOperands(const std::vector<std::string>& operands) {
     std::vector<FileId> playlistsOpen;
     for (const std::string& operand : operands) {
-        if (shared.stopped.load(std::memory_order_relaxed)) break;
         listOperand(operand, playlistsOpen);
     }
-    const std::lock_guard<std::mutex> lock(shared.lock);
-    shared.listingEnded = true;
-    shared.ended.notify_all();
 }
 }  // namespace
 
@@ -208,33 +211,70 @@ void startListing(std::vector<std::string> operands) {
     std::size_t named = 0;
     struct stat info;
     while (named < operands.size() && namesOneTrack(operands[named], info)) list(operands[named++]);
-    if (named == operands.size()) {
-        const std::lock_guard<std::mutex> lock(shared.lock);
-        shared.listingEnded = true;
+    int ends[2];
+    if (named == operands.size() || pipe2(ends, O_CLOEXEC) != 0) {
+        listingEnded = true;
         return;
     }
     operands.erase(operands.begin(), operands.begin() + static_cast<std::ptrdiff_t>(named));
-    lister = std::thread(listOperands, std::move(operands));
+    lister = fork();
+    if (lister == 0) {
+        close(ends[0]);
+        toPlayer = ends[1];
+        // It ends with the player, however that ends.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        signal(SIGPIPE, SIG_DFL);
+        listOperands(operands);
+        _exit(0);
+    }
+    close(ends[1]);
+    if (lister < 0) {
+        close(ends[0]);
+        listingEnded = true;
+        return;
+    }
+    fromLister = ends[0];
+    fcntl(fromLister, F_SETFL, O_NONBLOCK);
     std::atexit(stopListing);
 }
 
 bool takeListedTracks(std::vector<ListedTrack>& tracks) {
-    const std::lock_guard<std::mutex> lock(shared.lock);
-    for (ListedTrack& track : shared.listed) tracks.push_back(std::move(track));
-    shared.listed.clear();
-    return shared.listingEnded;
+    for (ListedTrack& track : listedHere) tracks.push_back(std::move(track));
+    listedHere.clear();
+    char buffer[65536];
+    std::size_t taken = 0;
+    while (fromLister >= 0 && taken < TAKEN_BYTES_MAX) {
+        const ssize_t got = read(fromLister, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && errno == EAGAIN) break;
+        if (got <= 0) {
+            // The listing has ended (or failed, and what it listed stands).
+            stopListing();
+            break;
+        }
+        handedOver.append(buffer, static_cast<std::size_t>(got));
+        taken += static_cast<std::size_t>(got);
+    }
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t pathEnd = handedOver.find('\0', start);
+        const std::size_t whyEnd =
+            pathEnd == std::string::npos ? pathEnd : handedOver.find('\0', pathEnd + 1);
+        if (whyEnd == std::string::npos) break;
+        tracks.push_back({handedOver.substr(start, pathEnd - start),
+                          handedOver.substr(pathEnd + 1, whyEnd - pathEnd - 1)});
+        start = whyEnd + 1;
+    }
+    handedOver.erase(0, start);
+    return listingEnded;
 }
 
 void stopListing() {
-    shared.stopped.store(true, std::memory_order_relaxed);
-    if (!lister.joinable()) return;
-    std::unique_lock<std::mutex> lock(shared.lock);
-    const bool ended = shared.ended.wait_for(lock, std::chrono::milliseconds(LISTING_STOP_MS),
-                                              [] { return shared.listingEnded; });
-    lock.unlock();
-    if (ended) {
-        lister.join();
-    } else {
-        lister.detach();
-    }
+    listingEnded = true;
+    if (fromLister < 0) return;
+    close(fromLister);
+    fromLister = -1;
+    // Ended, it is reaped; stuck, it is killed and left to the system, which reaps it once its
+    // file system lets go.
+    if (waitpid(lister, nullptr, WNOHANG) == 0) kill(lister, SIGKILL);
 }

@@ -20,7 +20,8 @@ struct ListedTrack {
 // by their bytes.
 bool comesBeforeInFolder(const std::string& a, const std::string& b);
 
-// Starts listing what `operands` name, in their order, off the calling thread:
+// Starts listing what `operands` name, in their order, in a process of its own (call it before
+// any thread starts):
 // - a folder gives the music files in it and in every folder below it, depth first, each folder's
 //   entries in folder order, files and folders together. Music is told by its first bytes, whatever
 //   its name; hidden entries, folders already walked and folders that cannot be read are passed
@@ -34,8 +35,6 @@ void startListing(std::vector<std::string> operands);
 // Moves the tracks listed since the last call to the end of `tracks`, without waiting. True once
 // everything is listed and taken. GLUT thread.
 bool takeListedTracks(std::vector<ListedTrack>& tracks);
-// Ends the listing where it is. Its thread is given LISTING_STOP_MS to end; one stuck on a
-// file system that does not answer is left behind, touching nothing that exit destroys. GLUT
-// thread, or at exit.
-constexpr int LISTING_STOP_MS = 100;
+// Ends the listing where it is, without waiting for it: one stuck in a file system that does not
+// answer is left to the system. GLUT thread, or at exit.
 void stopListing();
