@@ -15,7 +15,7 @@
 extern float spectrum[SPECTRUM_SIZE];
 
 // The files, folders and playlists to play, as the command line names them; none: "1.mp3" in the
-// working directory. Starts listing them, on a thread of its own (motion/sound/library.h). Before
+// working directory. Starts listing them, in a process of its own (motion/sound/library.h). Before
 // startMusic; without it, startMusic plays "1.mp3".
 void chooseMusic(std::vector<std::string> operands);
 // Instead of playing anything, listen to what the default output plays, through the sound server.

@@ -1,5 +1,5 @@
 // motion/sound/library.h: the music the command line names (files, folders with every folder below
-// them, playlists), listed on a thread of its own as the tracks that play in turn.
+// them, playlists), listed in a process of its own as the tracks that play in turn.
 #pragma once
 #include <string>
 #include <vector>

@@ -4,9 +4,13 @@ screen from blanking, on the X server and through the desktop's screen saver."""
 import array
 import ctypes
 import os
+import signal
 import subprocess
 import sys
+import threading
 import time
+
+from gi.repository import Gio, GLib
 
 from conftest import SOX, SoundServer, disk, lit, start, within
 
@@ -47,6 +51,33 @@ def heard_where(out, tracks):
     return None, 0
 
 
+def answering(bus, player, count):
+    """How long the player takes to answer the last of `count` calls that wait for it at once."""
+    peer = Gio.DBusConnection.new_for_address_sync(
+        bus.env["DBUS_SESSION_BUS_ADDRESS"], Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT |
+        Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
+    player.send_signal(signal.SIGSTOP)
+    for _ in range(count - 1):
+        call = Gio.DBusMessage.new_method_call("org.mpris.MediaPlayer2.dancer",
+                                               "/org/mpris/MediaPlayer2",
+                                               "org.freedesktop.DBus.Properties", "Get")
+        call.set_body(GLib.Variant("(ss)", ("org.mpris.MediaPlayer2.Player", "Position")))
+        call.set_flags(Gio.DBusMessageFlags.NO_REPLY_EXPECTED)
+        peer.send_message(call, Gio.DBusSendMessageFlags.NONE)
+    last = Gio.DBusMessage.new_method_call("org.mpris.MediaPlayer2.dancer",
+                                           "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Peer",
+                                           "Ping")
+    pending = threading.Thread(target=peer.send_message_with_reply_sync,
+                               args=(last, Gio.DBusSendMessageFlags.NONE, 20000, None))
+    pending.start()
+    peer.flush_sync()
+    time.sleep(0.5)  # all on its way to the player
+    asked = time.monotonic()
+    player.send_signal(signal.SIGCONT)
+    pending.join()
+    return time.monotonic() - asked
+
+
 def test_the_desktop_controls_the_music_and_a_bus_that_goes_changes_nothing_else(dancer, workdir):
     bus = SoundServer(workdir, "pulseaudio")
     tracks = {}
@@ -81,6 +112,8 @@ def test_the_desktop_controls_the_music_and_a_bus_that_goes_changes_nothing_else
     assert within(3, lambda: heard_where(out, tracks)[0] == "First", lambda: "not playing on")
     statuses = f"{workdir}/statuses"
     assert within(3, lambda: said(statuses) == "Playing\nPaused\nPlaying\n", lambda: said(statuses))
+    # A peer's flood of calls is answered 64 a tick (20 ms), so that the figure loses no frame.
+    assert answering(bus, d.proc, 3200) > 40 * 0.02
     # The bus goes: the music plays on, and nothing is said.
     bus.says("pkill", "-f", "dbus-daemon --session --nofork --address=" + bus.env[
         "DBUS_SESSION_BUS_ADDRESS"])
