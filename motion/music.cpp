@@ -52,10 +52,17 @@ void notePlayer() {
     } else {
         state.status = PlayerStatus::Playing;
     }
+    const bool sameTrack = state.track == tracksStarted();
     state.track = tracksStarted();
     state.path = newestTrack();
     // Lost, the music stands where it was last heard.
-    if (open) state.seconds = decodedSeconds();
+    if (open) {
+        const double seconds = decodedSeconds();
+        // A track alone goes round again within the mixer: its place jumps back to the start.
+        if (sameTrack && seconds >= 0 && seconds + 0.5 < state.seconds) ++state.jumps;
+        state.seconds = seconds;
+        state.length = trackSeconds();
+    }
     state.volume = static_cast<double>(tracksVolume()) / MIX_MAX_VOLUME;
     state.tracks = tracksListed();
 }
@@ -122,13 +129,14 @@ void pauseMusic(bool pause) {
 void stopMusicAtStart() {
     if (!outputOpen()) return;
     pauseTracks(true);
-    seekTracks(0);
+    if (seekTracks(0)) ++state.jumps;
     stoppedAtStart = true;
     notePlayer();
 }
 
 bool seekMusic(double seconds) {
     const bool sought = outputOpen() && seekTracks(std::max(seconds, 0.0));
+    if (sought) ++state.jumps;
     notePlayer();
     return sought;
 }

@@ -46,6 +46,8 @@ struct PlayerState {
     unsigned track = 0;         // tracks started from their beginning so far; 0: none yet
     std::string path;           // the newest one's file, as it was listed
     double seconds = -1;        // into the track playing, as far as decoded; < 0: cannot tell
+    double length = -1;         // the track's length in seconds; < 0: unknown
+    unsigned jumps = 0;         // times the place in the track moved other than by playing on
     double volume = 1;          // the music's own, 0 to 1
     std::size_t tracks = 0;     // listed so far that can play, as far as is known
 };

@@ -33,7 +33,7 @@ package_pkgs="dpkg-dev file"
 # player to listen to; python3-gi serves a screen saver on the tests' bus, which dbus-send asks
 # things of, and xset sets the X server's. python3-fusepy serves a folder that never answers, as a
 # network's may not.
-test_pkgs="playerctl mpv mpv-mpris python3-gi python3-fusepy libxdamage1 dbus-bin x11-xserver-utils libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
+test_pkgs="playerctl mpv mpv-mpris python3-gi python3-fusepy dbus-bin x11-xserver-utils libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
   python3-pytest-xvfb lame mpg123 sox libsox-fmt-mp3 desktop-file-utils libglib2.0-bin lintian appstream
   pulseaudio pulseaudio-utils pipewire wireplumber pipewire-pulse dbus-daemon openbox locales
   $package_pkgs"

@@ -1,6 +1,8 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +21,8 @@ constexpr char PLAYER_NAME[] = "org.mpris.MediaPlayer2.dancer";
 constexpr char MPRIS_PATH[] = "/org/mpris/MediaPlayer2";
 constexpr char ROOT_INTERFACE[] = "org.mpris.MediaPlayer2";
 constexpr char PLAYER_INTERFACE[] = "org.mpris.MediaPlayer2.Player";
-constexpr char TRACK_PATH[] = "/org/mpris/MediaPlayer2/dancer/track/";  // then trackNumber()
+// Track ids live in the program's own namespace: the desktop's interface keeps /org/mpris to itself.
+constexpr char TRACK_PATH[] = "/org/example/dancer/track/";  // then the track's number
 constexpr char NO_TRACK[] = "/org/mpris/MediaPlayer2/TrackList/NoTrack";
 constexpr double MICROSECONDS = 1e6;
 
@@ -32,6 +35,7 @@ struct PlayerView {
     int volume = -1;
     bool canStep = false;
     bool canPlay = false;
+    unsigned jumps = 0;
 };
 PlayerView told;
 
@@ -51,6 +55,7 @@ PlayerView playerNow() {
     now.volume = static_cast<int>(player().volume * 1000);
     now.canStep = player().tracks > 1;
     now.canPlay = player().canPlay;
+    now.jumps = player().jumps;
     return now;
 }
 
@@ -114,27 +119,33 @@ int stop(sd_bus_message* call, void*, sd_bus_error*) {
     return reply(call, 0);
 }
 
-// Goes to `seconds` and says so, as the desktop's controls expect of a jump.
-void seekTo(double seconds) {
-    if (!seekMusic(seconds)) return;
-    sd_bus_emit_signal(sessionBus(), MPRIS_PATH, PLAYER_INTERFACE, "Seeked", "x",
-                       static_cast<std::int64_t>(player().seconds * MICROSECONDS));
+bool canSeek() {
+    return player().canPlay && player().seconds >= 0;
 }
 
+// A jump past the track's end goes on to the next one; one before its start goes to the start.
 int seek(sd_bus_message* call, void*, sd_bus_error*) {
     std::int64_t offset = 0;
     const int read = sd_bus_message_read(call, "x", &offset);
-    if (read >= 0) seekTo(player().seconds + static_cast<double>(offset) / MICROSECONDS);
+    const double to = player().seconds + static_cast<double>(offset) / MICROSECONDS;
+    if (read < 0 || !canSeek()) return reply(call, read);
+    if (player().length >= 0 && to >= player().length) {
+        skipTrack(1);
+    } else {
+        seekMusic(to);
+    }
     return reply(call, read);
 }
 
+// A position for a track no longer playing is stale, and one outside the track is no place in it.
 int setPosition(sd_bus_message* call, void*, sd_bus_error*) {
     const char* track = nullptr;
     std::int64_t position = 0;
     const int read = sd_bus_message_read(call, "ox", &track, &position);
-    // A position for a track no longer playing is ignored, as is one before the start.
-    if (read >= 0 && trackPath(player().track) == track && position >= 0) {
-        seekTo(static_cast<double>(position) / MICROSECONDS);
+    const double seconds = static_cast<double>(position) / MICROSECONDS;
+    if (read >= 0 && canSeek() && trackPath(player().track) == track && position >= 0 &&
+        (player().length < 0 || seconds <= player().length)) {
+        seekMusic(seconds);
     }
     return reply(call, read);
 }
@@ -183,6 +194,16 @@ int one(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, v
     return sd_bus_message_append(reply, "d", 1.0);
 }
 
+// The music plays at its own rate only; a rate of 0 asks for a pause, as the desktop's interface
+// has it, and any other is ignored.
+int setRate(sd_bus*, const char*, const char*, const char*, sd_bus_message* value, void*,
+            sd_bus_error*) {
+    double wanted = 1;
+    const int read = sd_bus_message_read(value, "d", &wanted);
+    if (read >= 0 && wanted == 0) pauseMusic(true);
+    return read;
+}
+
 int canPlay(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*,
             sd_bus_error*) {
     return sd_bus_message_append(reply, "b", player().canPlay);
@@ -200,7 +221,7 @@ int canStep(sd_bus*, const char*, const char*, const char*, sd_bus_message* repl
 
 int canSeek(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*,
             sd_bus_error*) {
-    return sd_bus_message_append(reply, "b", player().canPlay && player().seconds >= 0);
+    return sd_bus_message_append(reply, "b", canSeek());
 }
 
 int position(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*,
@@ -216,11 +237,13 @@ int volume(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply
 }
 
 int setVolume(sd_bus*, const char*, const char*, const char*, sd_bus_message* value, void*,
-              sd_bus_error*) {
+              sd_bus_error* error) {
     double wanted = 0;
     const int read = sd_bus_message_read(value, "d", &wanted);
-    if (read >= 0) setMusicVolume(wanted);
-    return read;
+    if (read < 0) return read;
+    if (std::isnan(wanted)) return sd_bus_error_set(error, SD_BUS_ERROR_INVALID_ARGS, "no volume");
+    setMusicVolume(wanted);
+    return 0;
 }
 
 // One entry of the metadata, while none has failed.
@@ -281,7 +304,7 @@ const sd_bus_vtable playerInterface[] = {
     SD_BUS_PROPERTY("Metadata", "a{sv}", metadata, 0, CHANGES),
     SD_BUS_WRITABLE_PROPERTY("Volume", "d", volume, setVolume, 0, CHANGES),
     SD_BUS_PROPERTY("Position", "x", position, 0, 0),
-    SD_BUS_PROPERTY("Rate", "d", one, 0, CONST),
+    SD_BUS_WRITABLE_PROPERTY("Rate", "d", one, setRate, 0, CONST),
     SD_BUS_PROPERTY("MinimumRate", "d", one, 0, CONST),
     SD_BUS_PROPERTY("MaximumRate", "d", one, 0, CONST),
     SD_BUS_PROPERTY("CanGoNext", "b", canStep, 0, CHANGES),
@@ -307,6 +330,10 @@ void tellChanges() {
     if (now.canStep != told.canStep) changed[count++] = "CanGoPrevious";
     if (now.canPlay != told.canPlay) changed[count++] = "CanPlay";
     if (now.canPlay != told.canPlay) changed[count++] = "CanPause";
+    if (now.jumps != told.jumps) {
+        sd_bus_emit_signal(sessionBus(), MPRIS_PATH, PLAYER_INTERFACE, "Seeked", "x",
+                           static_cast<std::int64_t>(std::max(player().seconds, 0.0) * MICROSECONDS));
+    }
     told = now;
     if (count > 0) {
         sd_bus_emit_properties_changed_strv(sessionBus(), MPRIS_PATH, PLAYER_INTERFACE,
@@ -314,9 +341,15 @@ void tellChanges() {
     }
 }
 
-// Where another dancer has the name, this one takes its own, as the desktop's controls expect.
+// Where another dancer has the name, this one takes its own, as the desktop's controls expect. The
+// bus says so in its answer: 3, the name exists, asked for without waiting in line for it.
 int onNameRequested(sd_bus_message* answer, void*, sd_bus_error*) {
-    if (!sd_bus_message_is_method_error(answer, nullptr)) return 0;
+    constexpr std::uint32_t NAME_EXISTS = 3;
+    std::uint32_t outcome = 0;
+    if (!sd_bus_message_is_method_error(answer, nullptr) &&
+        (sd_bus_message_read(answer, "u", &outcome) < 0 || outcome != NAME_EXISTS)) {
+        return 0;
+    }
     const std::string instance = PLAYER_NAME + std::string(".instance") + std::to_string(getpid());
     sd_bus_request_name_async(sessionBus(), nullptr, instance.c_str(), 0, nullptr, nullptr);
     return 0;

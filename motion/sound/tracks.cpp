@@ -255,6 +255,11 @@ double decodedSeconds() {
     return Mix_GetMusicPosition(currentMusic);
 }
 
+double trackSeconds() {
+    if (!onMixer || currentMusic == nullptr || waitingForMusic) return -1;
+    return Mix_MusicDuration(currentMusic);
+}
+
 void setTracksVolume(int newVolume) {
     volume = newVolume;
     if (onMixer) Mix_VolumeMusic(newVolume);

@@ -33,6 +33,8 @@ bool seekTracks(double seconds);
 // Seconds into the track playing the decoder has reached; negative where it cannot tell, or
 // nothing plays.
 double decodedSeconds();
+// The current track's length in seconds, as its decoder tells it; negative where it cannot.
+double trackSeconds();
 // The music's own volume, 0 to MIX_MAX_VOLUME (128); it stays through pauses and new tracks.
 void setTracksVolume(int volume);
 int tracksVolume();
