@@ -304,7 +304,7 @@ const sd_bus_vtable playerInterface[] = {
     SD_BUS_PROPERTY("Metadata", "a{sv}", metadata, 0, CHANGES),
     SD_BUS_WRITABLE_PROPERTY("Volume", "d", volume, setVolume, 0, CHANGES),
     SD_BUS_PROPERTY("Position", "x", position, 0, 0),
-    SD_BUS_WRITABLE_PROPERTY("Rate", "d", one, setRate, 0, CONST),
+    SD_BUS_WRITABLE_PROPERTY("Rate", "d", one, setRate, 0, 0),
     SD_BUS_PROPERTY("MinimumRate", "d", one, 0, CONST),
     SD_BUS_PROPERTY("MaximumRate", "d", one, 0, CONST),
     SD_BUS_PROPERTY("CanGoNext", "b", canStep, 0, CHANGES),

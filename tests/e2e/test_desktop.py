@@ -106,14 +106,25 @@ def test_the_desktop_controls_the_music_and_a_bus_that_goes_changes_nothing_else
     control("position", "12")
     assert within(3, lambda: 12 <= heard_where(out, tracks)[1] < 13.5, lambda: "not at 12 s")
     assert 12 <= float(control("position")) < 13.5
+    control("position", "600")  # past the end: no place in the track
+    assert 12 <= float(control("position")) < 14
+    control("position", "30+")  # a jump past the end goes on to the next track
+    assert within(3, lambda: heard_where(out, tracks)[0] == "Second", lambda: "not gone on")
     control("play-pause")
     assert within(3, lambda: heard_where(out, tracks)[0] is None, lambda: "still playing")
     control("play-pause")
-    assert within(3, lambda: heard_where(out, tracks)[0] == "First", lambda: "not playing on")
+    assert within(3, lambda: heard_where(out, tracks)[0] == "Second", lambda: "not playing on")
     statuses = f"{workdir}/statuses"
     assert within(3, lambda: said(statuses) == "Playing\nPaused\nPlaying\n", lambda: said(statuses))
     # A peer's flood of calls is answered 64 a tick (20 ms), so that the figure loses no frame.
     assert answering(bus, d.proc, 3200) > 40 * 0.02
+    # Another dancer on the bus takes a name of its own.
+    other = dancer(bus.env, args=["First.wav"])
+    names = ["dbus-send", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+             "org.freedesktop.DBus.ListNames"]
+    instance = f"org.mpris.MediaPlayer2.dancer.instance{other.proc.pid}"
+    assert within(5, lambda: instance in bus.says(*names), lambda: bus.says(*names))
+    assert other.quit() == ""
     # The bus goes: the music plays on, and nothing is said.
     bus.says("pkill", "-f", "dbus-daemon --session --nofork --address=" + bus.env[
         "DBUS_SESSION_BUS_ADDRESS"])
