@@ -137,7 +137,11 @@ void takeBackNext() {
 // Plays the track `step` places from the current one from `seconds` into it, passing over what
 // cannot play. False when nothing listed so far can play.
 bool playFrom(int step, double seconds) {
+    // A track handed over but not started (its turn came before it was handed) would play twice.
+    takeBackNext();
     if (!currentListed && step > 0) step = 0;
+    // Where the track stood, another now stands: it plays from its start.
+    if (!currentListed) seconds = 0;
     std::size_t at = 0;
     Mix_Music* music = loadTrack(currentTrack, step, at);
     while (music != nullptr) {
