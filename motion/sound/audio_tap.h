@@ -1,7 +1,7 @@
 // motion/sound/audio_tap.h: the mixed output as it goes to the device, and the part being heard
 // now.
 //
-// This is the one place where audio crosses threads: the audio thread hands each mixed buffer to
+// This is the one place where samples cross threads: the audio thread hands each mixed buffer to
 // tapMixedOutput, the GLUT thread reads a window of it with readHeardWindow. When the program
 // listens to the sound server instead, the GLUT thread hands over what it recorded.
 #pragma once
