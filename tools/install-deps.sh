@@ -31,9 +31,9 @@ package_pkgs="dpkg-dev file"
 # folder test compiles an English locale from, to see accented names ordered as the user's language
 # orders them. playerctl is the desktop's media controls; mpv (with its MPRIS plugin) is a desktop
 # player to listen to; python3-gi serves a screen saver on the tests' bus, which dbus-send asks
-# things of, and xset sets the X server's. python3-fusepy serves a folder that never answers, as a
-# network's may not.
-test_pkgs="playerctl mpv mpv-mpris python3-gi python3-fusepy dbus-bin x11-xserver-utils libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
+# things of, and xset sets the X server's. libfuse3 (fuse3) serves the tests a folder that never
+# answers, as a network's may not.
+test_pkgs="playerctl mpv mpv-mpris python3-gi libfuse3-dev fuse3 dbus-bin x11-xserver-utils libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
   python3-pytest-xvfb lame mpg123 sox libsox-fmt-mp3 desktop-file-utils libglib2.0-bin lintian appstream
   pulseaudio pulseaudio-utils pipewire wireplumber pipewire-pulse dbus-daemon openbox locales
   $package_pkgs"
