@@ -30,6 +30,7 @@ int volume = MIX_MAX_VOLUME;
 unsigned startedCount = 0;
 std::string startedPath;
 std::string currentPath;
+double currentLength = -1;  // seconds, as its decoder tells; negative where it cannot
 std::vector<ListedTrack> unsaid;  // tracks taken out whose lines wait to be said
 
 // The next track, loaded ahead of its turn and handed to the mixer's thread, which starts it the
@@ -128,6 +129,7 @@ void takeBackNext() {
         currentTrack = nextTrack;
         currentListed = true;
         currentPath = tracks[nextTrack].path;
+        currentLength = Mix_MusicDuration(nextMusic);
         currentLoops = handedLoops.load(std::memory_order_relaxed) < 0;
         noteStart(currentTrack);
     }
@@ -151,6 +153,7 @@ bool playFrom(int step, double seconds) {
             currentTrack = at;
             currentListed = true;
             currentPath = tracks[at].path;
+            currentLength = Mix_MusicDuration(music);
             currentLoops = loops;
             if (seconds == 0) noteStart(at);
             endedBare.store(false, std::memory_order_relaxed);
@@ -260,8 +263,7 @@ double decodedSeconds() {
 }
 
 double trackSeconds() {
-    if (!onMixer || currentMusic == nullptr || waitingForMusic) return -1;
-    return Mix_MusicDuration(currentMusic);
+    return waitingForMusic ? -1 : currentLength;
 }
 
 void setTracksVolume(int newVolume) {
