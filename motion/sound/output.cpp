@@ -140,6 +140,8 @@ void noticeLoss() {
     const std::string reason =
         std::string("the ") + SDL_GetCurrentAudioDriver() + " device went away";
     reportUnplayable(AUDIO_OUTPUT, reason.c_str(), false);
+    // A track the mixer's thread started since the last tick is the one to resume.
+    tendTracks();
     // Noticed within a tick of the loss; the buffer the device held then was never played.
     const double position =
         decodedSeconds() - static_cast<double>(OUTPUT_BUFFER_FRAMES) / OUTPUT_RATE;
