@@ -6,6 +6,7 @@ import pathlib
 import shutil
 import subprocess
 import tempfile
+import time
 
 import pytest
 
@@ -104,3 +105,21 @@ def test_a_playlist_plays_its_entries_in_order_and_names_come_out_escaped(dancer
         "dancer: http://example.org/radio: web addresses are not played; skipped",
         "dancer: lists/gone\\e]0;title\\a.wav: No such file or directory; skipped",
         "dancer: new\\nline.mp3: No such file or directory; skipped"]
+
+
+def test_playlists_that_double_list_100000_tracks_say_so_and_hold_no_more(dancer, workdir, tones):
+    shutil.copy(tones / "0.wav", workdir)
+    for n in range(1, 41):  # 2^40 entries in all: each names the next twice
+        entries = f"a{n + 1}.m3u\n" * 2 if n < 40 else "0.wav\n"
+        pathlib.Path(workdir, f"a{n}.m3u").write_text(entries)
+    d = dancer(args=["a1.m3u"])
+    left_out = "dancer: a1.m3u: more than 100000 tracks; the rest is left out\n"
+    within(20, lambda: d.stderr() == left_out, d.stderr)
+
+    def memory():  # kB
+        return int(open(f"/proc/{d.proc.pid}/status").read().split("VmRSS:")[1].split()[0])
+    # Listing 2^40 tracks grew by 7 MiB a second; once listed, it varies by 0.3 MiB.
+    before = memory()
+    time.sleep(1)
+    assert memory() - before < 4096
+    assert d.quit() == left_out
