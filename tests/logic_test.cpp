@@ -1,5 +1,4 @@
-// What the program makes of names and lists from outside, against tables worked out by hand: no
-// window, no sound.
+// What the program makes of names and lists from outside, against tables worked out by hand.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -23,8 +22,7 @@ TEST(Names, AnyBytesBecomeOneLineOfValidUtf8WithinTheBound) {
         {"a\nb\tc\x1b[31m\x7f", "a b c [31m "},
         {"a\xc2\x85" "b\xc2\x9b" "c", "a b c"},
         {"\xe2\x80\xa8\xe2\x80\xa9", "  "},
-        {"\xc0\xaf", BAD + BAD},
-        {"\xed\xa0\x80", BAD + BAD + BAD},
+        {"\xc0\xaf\xed\xa0\x80", BAD + BAD + BAD + BAD + BAD},
         {"\xf4\x90\x80\x80", BAD + BAD + BAD + BAD},
         {"x\xe2\x82", "x" + BAD + BAD},
     };
@@ -32,7 +30,6 @@ TEST(Names, AnyBytesBecomeOneLineOfValidUtf8WithinTheBound) {
     EXPECT_EQ(cleanName(std::string(1023, 'a') + "\xc3\xa9"), std::string(1023, 'a'));
     EXPECT_EQ(cleanName(std::string(2000, '\xe9')).size(), 1023u);
     EXPECT_EQ(titleFromPath("/m/x.y/Caf\xe9.live.mp3"), "Caf" + BAD + ".live");
-    EXPECT_EQ(titleFromPath(".hidden"), ".hidden");
 }
 
 TEST(Names, FileUrlsKeepEveryByteOfThePath) {
@@ -56,9 +53,6 @@ TEST(Playlist, EntriesInOrderAnchoredAtTheirFolderAndBounded) {
     const std::string pls = "[playlist]\nFile10=ten.mp3\nfile2=two.mp3\nTitle1=x\nFile1=one.mp3\n";
     EXPECT_EQ(readPlaylist(pls, PlaylistKind::Pls, "/l/", 9),
               (Strings{"/l/one.mp3", "/l/two.mp3", "/l/ten.mp3"}));
-    EXPECT_EQ(playlistKind("a.M3U8"), PlaylistKind::M3u);
-    EXPECT_EQ(playlistKind("a.pls"), PlaylistKind::Pls);
-    EXPECT_EQ(playlistKind("a.mp3"), PlaylistKind::None);
 }
 
 TEST(Folder, NumbersByValueWordsCaseAsideThenBytes) {
