@@ -17,14 +17,10 @@ const std::string BAD = "\xef\xbf\xbd";  // U+FFFD
 
 TEST(Names, AnyBytesBecomeOneLineOfValidUtf8WithinTheBound) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"Caf\xc3\xa9 \xe6\x97\xa5", "Caf\xc3\xa9 \xe6\x97\xa5"},
-        {"Caf\xe9", "Caf" + BAD},
-        {"a\nb\tc\x1b[31m\x7f", "a b c [31m "},
-        {"a\xc2\x85" "b\xc2\x9b" "c", "a b c"},
-        {"\xe2\x80\xa8\xe2\x80\xa9", "  "},
+        {"Caf\xc3\xa9 \xe6\x97\xa5 Caf\xe9", "Caf\xc3\xa9 \xe6\x97\xa5 Caf" + BAD},
+        {"a\nb\tc\x1b[31m\x7f\xc2\x85" "d\xc2\x9b\xe2\x80\xa8\xe2\x80\xa9", "a b c [31m  d   "},
         {"\xc0\xaf\xed\xa0\x80", BAD + BAD + BAD + BAD + BAD},
-        {"\xf4\x90\x80\x80", BAD + BAD + BAD + BAD},
-        {"x\xe2\x82", "x" + BAD + BAD},
+        {"\xf4\x90\x80\x80x\xe2\x82", BAD + BAD + BAD + BAD + "x" + BAD + BAD},
     };
     for (const auto& [name, clean] : cases) EXPECT_EQ(cleanName(name), clean) << name;
     EXPECT_EQ(cleanName(std::string(1023, 'a') + "\xc3\xa9"), std::string(1023, 'a'));

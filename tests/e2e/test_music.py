@@ -162,8 +162,7 @@ def test_a_named_track_shows_its_title_and_artist_for_4_s_and_i_shows_them_again
     d.keys("i")
     assert within(3, lambda: caption(d), lambda: "no caption after i")
     assert d.quit() == ""
-    # Without tags, the file's name without its suffix, as a title in a tag would show; a byte
-    # that is not UTF-8 as U+FFFD.
+    # Without tags, the file's name without its suffix (bytes not UTF-8 as U+FFFD), as a tag shows.
     shown = []
     for name in ("Plain s\udce9ng.wav", "tagged.flac"):
         d = dancer(args=[name])
