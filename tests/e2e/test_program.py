@@ -8,8 +8,8 @@ from statistics import median
 
 import pytest
 
-from conftest import (BIN, LEGS, NO_MUSIC, SERVERS, SOX, SoundServer, end, lit, start, within,
-                      xdotool, xprop)
+from conftest import (BIN, LEGS, NO_MUSIC, SERVERS, SoundServer, end, lit, start, within, xdotool,
+                      xprop)
 from test_desktop import screen_saver_on
 
 TITLE = "Вирсель, используйте мышь с зажатой левой кнопкой для вращения объекта"
@@ -118,11 +118,10 @@ def test_full_screen_is_asked_of_a_window_manager_and_no_sound_card_is_one_line(
         said = d.quit()
         assert said.startswith("dancer: default audio output: ALSA: ")
         assert said.endswith("; running without music\n") and said.count("\n") == 1
-        subprocess.run([*SOX, f"{workdir}/tone.wav", "synth", "30", "sine", "300"], check=True)
+        subprocess.run(["sox", "-n", "tone.wav", "synth", "30", "sine", "300"], cwd=workdir, check=True)
         d = dancer(args=["--fullscreen", "tone.wav"])
         within(3, lambda: "FULLSCREEN" in xprop("-id", d.window, "_NET_WM_STATE"), d.stderr)
-        # Filling its monitor, with music heard, it hides the pointer at rest and holds off the
-        # screen saver; in a window the pointer stays.
+        # Filling its monitor to music, it hides the resting pointer and holds off the screen saver.
         subprocess.run(["xset", "s", "1"], check=True)
         xdotool("mousemove", "--window", d.window, 300, 300)
         within(4, lambda: not pointer_shown(), lambda: "the pointer still shows")
@@ -130,7 +129,7 @@ def test_full_screen_is_asked_of_a_window_manager_and_no_sound_card_is_one_line(
         subprocess.run(["xset", "s", "off"], check=True)
         full_screen(d, "f", "800x800")
         time.sleep(2.5)
-        assert pointer_shown()
+        assert pointer_shown(), "hidden at rest in a window"
         # Killed, the manager leaves its word on the root: the window covers the screen itself.
         end(manager)
         full_screen(d, "f", "1700x1000")
