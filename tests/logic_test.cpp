@@ -11,7 +11,6 @@
 #include "motion/sound/names.h"
 #include "motion/sound/playlist.h"
 
-namespace {
 using Strings = std::vector<std::string>;
 const std::string BAD = "\xef\xbf\xbd";  // U+FFFD
 
@@ -58,4 +57,3 @@ TEST(Folder, NumbersByValueWordsCaseAsideThenBytes) {
         EXPECT_FALSE(comesBeforeInFolder(ordered[i], ordered[i - 1])) << ordered[i];
     }
 }
-}  // namespace
