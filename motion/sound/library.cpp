@@ -125,11 +125,11 @@ int readEntries(const std::string& path, PlaylistKind kind, std::vector<std::str
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno;
     std::string text;
-    std::vector<char> buffer(65536);
+    // On the stack, not cleared: a chain of small playlists is read hundreds of thousands of times.
+    char buffer[65536];
     ssize_t got = 0;
-    while (text.size() <= PLAYLIST_BYTES_MAX &&
-           (got = read(fd, buffer.data(), buffer.size())) > 0) {
-        text.append(buffer.data(), static_cast<std::size_t>(got));
+    while (text.size() <= PLAYLIST_BYTES_MAX && (got = read(fd, buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<std::size_t>(got));
     }
     const int readError = errno;
     close(fd);

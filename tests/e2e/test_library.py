@@ -113,7 +113,8 @@ def test_playlists_that_double_list_100000_tracks_say_so_and_hold_no_more(dancer
     pathlib.Path(workdir, "a40.m3u").write_text(f"{tones}/0.wav\n")
     d = dancer(args=["a1.m3u"])
     left_out = "dancer: a1.m3u: more than 100000 tracks; the rest is left out\n"
-    within(20, lambda: d.stderr() == left_out, d.stderr)
+    # Listing took 1 to 3 s alone (ASan), and over 20 s beside the suite and others' builds.
+    within(60, lambda: d.stderr() == left_out, d.stderr)
     # Listing 2^39 tracks grew by 7 MiB a second; once listed, memory varies by 0.3 MiB.
     pages = f"/proc/{d.proc.pid}/statm"  # the second number: pages of 4 kB resident
     before = int(open(pages).read().split()[1])
