@@ -113,6 +113,12 @@ def test_listening_names_each_track_a_desktop_player_starts(dancer, workdir):
     def caption():
         rgb, width = d.shot()
         return lit(rgb, width, CAPTION)
+    # A stranger that owns no player's name, saying it plays, is not followed.
+    subprocess.run(["gdbus", "emit", "--session", "--object-path", "/org/mpris/MediaPlayer2",
+                    "--signal", "org.freedesktop.DBus.Properties.PropertiesChanged",
+                    "'org.mpris.MediaPlayer2.Player'", "{'PlaybackStatus': <'Playing'>, "
+                    "'Metadata': <{'xesam:title': <'Stranger'>}>}", "@as []"], env=server.env,
+                   check=True)
     time.sleep(0.5)
     assert caption() == {}
     start(["mpv", "--no-config", "--script=/etc/mpv/scripts/mpris.so", "--no-video", "--ao=pulse",
