@@ -4,6 +4,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "motion/sound/messages.h"
+
 namespace {
 const char USAGE[] = R"(Usage: dancer [OPTION]... [FILE|FOLDER|PLAYLIST]...
 A jointed figure dances to music in an 800x800 window.
@@ -77,7 +79,8 @@ CommandLine readCommandLine(int argc, const char* const* argv, std::FILE* out, s
         } else if (const int length = glutOptionLength(argument); length > 0) {
             i += length - 1;
         } else {
-            std::fprintf(err, "dancer: unknown option '%s'; see 'dancer --help'\n", argument);
+            std::fprintf(err, "dancer: unknown option '%s'; see 'dancer --help'\n",
+                         escapedName(argument).c_str());
             command.exitStatus = 2;
             return command;
         }

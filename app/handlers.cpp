@@ -48,7 +48,12 @@ void reshape(int width, int height) {
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     setWindowSize(width, height);
+    windowGeometryChanged();
     glutPostRedisplay();
+}
+
+void moved(int, int) {
+    windowGeometryChanged();
 }
 
 void keyboard(unsigned char key, int, int) {

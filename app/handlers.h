@@ -7,6 +7,8 @@
 void display();
 // New window size in pixels; keeps a 60 degree vertical field. A zero height keeps the old projection.
 void reshape(int width, int height);
+// The window moved, to x, y in pixels (GLUT's position handler).
+void moved(int x, int y);
 // q, Q and Esc end the process with status 0; f toggles full screen; space pauses and resumes the
 // music; i shows the names of the track playing; every other key is ignored.
 void keyboard(unsigned char key, int x, int y);

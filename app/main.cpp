@@ -1,4 +1,5 @@
 #include <GL/glut.h>
+#include <GL/freeglut_ext.h>  // glutPositionFunc
 
 #include <clocale>
 #include <cstdio>
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
     glutKeyboardFunc(keyboard);
     glutDisplayFunc(display);
     glutReshapeFunc(reshape);
+    glutPositionFunc(moved);
     glutMouseFunc(mouse);
     glutMotionFunc(motion);
     glutPassiveMotionFunc(passiveMotion);

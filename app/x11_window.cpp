@@ -5,6 +5,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 #include <X11/extensions/scrnsaver.h>
 
 #include <algorithm>
@@ -93,6 +94,66 @@ bool windowManagerOffers(Display* display, Atom feature) {
 int windowedGeometry[4] = {};
 bool coveringScreen = false;
 
+// Whether the window fills the screen or one of its monitors, as the X server last told it;
+// asked again after the window's geometry changes, not every tick.
+bool fillsAMonitor = false;
+bool fillingKnown = false;
+
+struct Area {
+    int x, y;  // pixels from the screen's top left
+    int width, height;
+};
+
+// The whole screen, and the monitors on it where the server knows them (RandR 1.5).
+std::vector<Area> screenAndMonitors(Display* display, Window root) {
+    Window none = None;
+    int x = 0;
+    int y = 0;
+    unsigned width = 0;
+    unsigned height = 0;
+    unsigned border = 0;
+    unsigned depth = 0;
+    XGetGeometry(display, root, &none, &x, &y, &width, &height, &border, &depth);
+    std::vector<Area> areas{{0, 0, static_cast<int>(width), static_cast<int>(height)}};
+    int eventBase = 0;
+    int errorBase = 0;
+    int major = 0;
+    int minor = 0;
+    if (!XRRQueryExtension(display, &eventBase, &errorBase) ||
+        !XRRQueryVersion(display, &major, &minor) || (major == 1 && minor < 5)) {
+        return areas;
+    }
+    int count = 0;
+    XRRMonitorInfo* monitors = XRRGetMonitors(display, root, True, &count);
+    for (int i = 0; i < count; ++i) {
+        areas.push_back({monitors[i].x, monitors[i].y, monitors[i].width, monitors[i].height});
+    }
+    if (monitors != nullptr) XRRFreeMonitors(monitors);
+    return areas;
+}
+
+bool coversAMonitor(Display* display, Window window) {
+    Window root = None;
+    int x = 0;
+    int y = 0;
+    unsigned width = 0;
+    unsigned height = 0;
+    unsigned border = 0;
+    unsigned depth = 0;
+    if (!XGetGeometry(display, window, &root, &x, &y, &width, &height, &border, &depth)) {
+        return false;
+    }
+    // Where the window is on the screen, whatever frame a window manager put it in.
+    Window child = None;
+    XTranslateCoordinates(display, window, root, 0, 0, &x, &y, &child);
+    const std::vector<Area> areas = screenAndMonitors(display, root);
+    return std::any_of(areas.begin(), areas.end(), [&](const Area& area) {
+        return area.width > 0 && x <= area.x && y <= area.y &&
+               x + static_cast<int>(width) >= area.x + area.width &&
+               y + static_cast<int>(height) >= area.y + area.height;
+    });
+}
+
 // The window covers the screen itself, to go back to x, y, width by height.
 void coverScreenFrom(int x, int y, int width, int height) {
     coveringScreen = true;
@@ -146,9 +207,18 @@ void toggleFullScreen() {
     glutReshapeWindow(windowedGeometry[2], windowedGeometry[3]);
 }
 
+void windowGeometryChanged() {
+    fillingKnown = false;
+}
+
 bool windowFillsScreen() {
-    return glutGet(GLUT_WINDOW_WIDTH) >= glutGet(GLUT_SCREEN_WIDTH) &&
-           glutGet(GLUT_WINDOW_HEIGHT) >= glutGet(GLUT_SCREEN_HEIGHT);
+    if (fillingKnown) return fillsAMonitor;
+    Display* display = glXGetCurrentDisplay();
+    const GLXDrawable window = glXGetCurrentDrawable();
+    if (display == nullptr || window == 0) return false;
+    fillingKnown = true;
+    fillsAMonitor = coversAMonitor(display, window);
+    return fillsAMonitor;
 }
 
 void suspendScreenSaver(bool suspend) {

@@ -11,7 +11,10 @@ void toggleFullScreen();
 // Full screen from the start, the same way, as soon as the window is made. Toggled back, it goes to
 // x, y (pixels from the screen's top left), width by height.
 void startFullScreen(int x, int y, int width, int height);
-// Whether the window covers the whole screen, however it came to.
+// Whether the window covers the whole screen or one of its monitors (RandR's), however it came
+// to; the X server is asked only after windowGeometryChanged. GLUT thread.
 bool windowFillsScreen();
+// The window was resized or moved (GLUT's reshape and position handlers). GLUT thread.
+void windowGeometryChanged();
 // Keeps the X server's screen saver from blanking for idleness (true), or lets it again.
 void suspendScreenSaver(bool suspend);

@@ -11,6 +11,7 @@ namespace {
 constexpr int TITLE_PX = 22;
 constexpr int LINE_PX = 17;
 constexpr int SHADOW_PX = 1;
+constexpr int LINES_MAX = 2;  // of each of the title, the artist and "paused"
 
 void addSized(PangoAttrList* attributes, std::size_t start, std::size_t end, int pixels,
               PangoWeight weight) {
@@ -41,7 +42,10 @@ CaptionImage renderCaption(const std::string& title, const std::string& artist, 
     // Every line starts at the left, where the caption is placed, whichever way it reads.
     pango_layout_set_auto_dir(layout, FALSE);
     pango_layout_set_width(layout, CAPTION_WIDTH_MAX * PANGO_SCALE);
+    // A long title or artist wraps once and is then cut with an ellipsis, so that the caption's
+    // height is bounded whatever the names are.
     pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+    pango_layout_set_height(layout, -LINES_MAX);
     pango_layout_set_text(layout, text.c_str(), static_cast<int>(text.size()));
     PangoAttrList* attributes = pango_attr_list_new();
     addSized(attributes, 0, titleEnd, TITLE_PX, PANGO_WEIGHT_BOLD);

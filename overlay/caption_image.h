@@ -13,6 +13,8 @@ struct CaptionImage {
 
 // The title over the artist, then "paused" while paused; an empty line is left out. Any script the
 // fonts cover is shaped as the desktop shapes it (joined, right to left where it reads so), each
-// line left-aligned and cut with an ellipsis at CAPTION_WIDTH_MAX pixels.
+// line left-aligned; each of them wraps at CAPTION_WIDTH_MAX pixels, once, and the second line is
+// cut with an ellipsis. The names come cleaned (cleanName): a line break in one would be a line
+// more. GLUT thread.
 CaptionImage renderCaption(const std::string& title, const std::string& artist, bool paused);
 constexpr int CAPTION_WIDTH_MAX = 720;

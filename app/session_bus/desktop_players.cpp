@@ -7,18 +7,22 @@
 
 #include "app/session_bus/bus.h"
 #include "app/session_bus/session_bus.h"
+#include "motion/sound/names.h"
 
 // The desktop's media players, followed while listening: what each plays, and whether it plays.
 namespace {
 constexpr char MPRIS_PATH[] = "/org/mpris/MediaPlayer2";
 constexpr char PLAYER_INTERFACE[] = "org.mpris.MediaPlayer2.Player";
+// The names players own; anything else that signals on their path is not followed.
+constexpr char PLAYER_NAMES[] = "org.mpris.MediaPlayer2.";
 
 struct DesktopPlayer {
     bool playing = false;
     std::string track;  // its id, title and artist: any of them changing is another track
     TrackTags tags;
 };
-std::map<std::string, DesktopPlayer> desktopPlayers;  // by unique bus name
+// By unique bus name: each owns a player's name, and goes when it loses one.
+std::map<std::string, DesktopPlayer> desktopPlayers;
 bool desktopTrackNew = false;  // a player that plays has started another track since last asked
 TrackTags desktopTrack;
 
@@ -44,7 +48,10 @@ void readArtists(sd_bus_message* message, std::string& value) {
     }
     if (sd_bus_message_read_strv(message, &artists) >= 0 && artists != nullptr) {
         for (char** artist = artists; *artist != nullptr; ++artist) {
-            value += (value.empty() ? "" : ", ") + std::string(*artist);
+            // Past what a name keeps, more would only be cut off.
+            if (value.size() <= NAME_BYTES_MAX) {
+                value += (value.empty() ? "" : ", ") + std::string(*artist);
+            }
             std::free(*artist);
         }
         std::free(artists);
@@ -77,9 +84,9 @@ void readPlayer(sd_bus_message* message, DesktopPlayer& player) {
             }
             sd_bus_message_exit_container(message);
             sd_bus_message_exit_container(message);
-            player.track = id + '\n' + title + '\n' + artist;
-            player.tags.title = shownName(title);
-            player.tags.artist = shownName(artist);
+            player.tags.title = cleanName(title);
+            player.tags.artist = cleanName(artist);
+            player.track = cleanName(id) + '\n' + player.tags.title + '\n' + player.tags.artist;
         } else {
             sd_bus_message_skip(message, "v");
         }
@@ -89,8 +96,7 @@ void readPlayer(sd_bus_message* message, DesktopPlayer& player) {
 }
 
 // Another track of a player that plays is news; one that was playing before it was found is not.
-void update(const char* sender, sd_bus_message* properties, bool quietly) {
-    DesktopPlayer& player = desktopPlayers[sender];
+void update(DesktopPlayer& player, sd_bus_message* properties, bool quietly) {
     const std::string trackBefore = player.track;
     readPlayer(properties, player);
     if (player.playing && player.track != trackBefore && !player.tags.title.empty() && !quietly) {
@@ -103,14 +109,18 @@ int onPropertiesChanged(sd_bus_message* signal, void*, sd_bus_error*) {
     const char* interface = nullptr;
     if (sd_bus_message_read(signal, "s", &interface) >= 0 &&
         std::strcmp(interface, PLAYER_INTERFACE) == 0) {
-        update(sd_bus_message_get_sender(signal), signal, false);
+        const char* sender = sd_bus_message_get_sender(signal);
+        const auto player = desktopPlayers.find(sender != nullptr ? sender : "");
+        if (player != desktopPlayers.end()) update(player->second, signal, false);
     }
     return 0;
 }
 
+// The answer comes from the name's owner, before any word of its going.
 void found(sd_bus_message* answer, bool quietly) {
-    if (!sd_bus_message_is_method_error(answer, nullptr)) {
-        update(sd_bus_message_get_sender(answer), answer, quietly);
+    const char* owner = sd_bus_message_get_sender(answer);
+    if (!sd_bus_message_is_method_error(answer, nullptr) && owner != nullptr) {
+        update(desktopPlayers[owner], answer, quietly);
     }
 }
 
@@ -126,7 +136,7 @@ int onPlayerFoundFirst(sd_bus_message* answer, void*, sd_bus_error*) {
 }
 
 void askPlayer(const char* name, sd_bus_message_handler_t onAnswer) {
-    if (std::strncmp(name, "org.mpris.MediaPlayer2.", 23) != 0) return;
+    if (std::strncmp(name, PLAYER_NAMES, sizeof PLAYER_NAMES - 1) != 0) return;
     sd_bus_call_method_async(sessionBus(), nullptr, name, MPRIS_PATH,
                              "org.freedesktop.DBus.Properties", "GetAll", onAnswer, nullptr, "s",
                              PLAYER_INTERFACE);
@@ -137,6 +147,7 @@ int onNameOwnerChanged(sd_bus_message* signal, void*, sd_bus_error*) {
     const char* before = nullptr;
     const char* after = nullptr;
     if (sd_bus_message_read(signal, "sss", &name, &before, &after) < 0) return 0;
+    if (std::strncmp(name, PLAYER_NAMES, sizeof PLAYER_NAMES - 1) != 0) return 0;
     if (*before != '\0') desktopPlayers.erase(before);
     if (*after != '\0') askPlayer(name, onPlayerFound);
     return 0;

@@ -12,6 +12,7 @@
 #include "app/session_bus/bus.h"
 #include "app/session_bus/session_bus.h"
 #include "motion/music.h"
+#include "motion/sound/names.h"
 
 // The music as a media player, in the desktop's media player interface (MPRIS 2).
 namespace {
@@ -61,28 +62,6 @@ PlayerView playerNow() {
 
 std::string trackPath(unsigned track) {
     return track == 0 ? NO_TRACK : TRACK_PATH + std::to_string(track);
-}
-
-// A file's place as a file:// URL: bytes other than unreserved ones and '/' percent-encoded.
-std::string fileUrl(const std::string& path) {
-    std::string absolute = path;
-    if (absolute.empty() || absolute[0] != '/') {
-        char* folder = getcwd(nullptr, 0);
-        absolute = std::string(folder != nullptr ? folder : "") + "/" + absolute;
-        std::free(folder);
-    }
-    std::string url = "file://";
-    for (const char c : absolute) {
-        if (std::strchr("-._~/", c) != nullptr || (c >= '0' && c <= '9') ||
-            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
-            url += c;
-        } else {
-            char escaped[4];
-            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
-            url += escaped;
-        }
-    }
-    return url;
 }
 
 int reply(sd_bus_message* call, int done) {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "motion/sound/audio_format.h"
+#include "motion/sound/messages.h"
 #include "motion/sound/playlist.h"
 
 const char MUSIC_FILE[] = "1.mp3";
@@ -31,6 +32,8 @@ constexpr off_t PLAYLIST_BYTES_MAX = 64 << 20;
 // Nor are playlists nested deeper than this, each within the last: a chain of them made by a
 // program would otherwise take the listing thread's whole stack.
 constexpr std::size_t PLAYLISTS_NESTED_MAX = 64;
+// Tracks listed in all: playlists naming each other twice over would otherwise list millions.
+constexpr std::size_t TRACKS_MAX = 100000;
 
 // The listing runs in a process of its own, forked before any thread starts, and hands each track
 // over a pipe: a path and why it cannot play, each ended by a NUL. A listing stuck in a file
@@ -44,9 +47,19 @@ std::string handedOver;     // bytes read that do not yet make a whole track
 std::vector<ListedTrack> listedHere;  // named by the command line, listed at once
 bool listingEnded = false;
 
+// The listing thread's own, or startListing's before that thread starts.
+std::size_t tracksListed = 0;
+std::size_t entriesHeld = 0;  // of the playlists being read, still to list: each a track or more
+bool tracksLeftOut = false;   // TRACKS_MAX reached with more to list: the listing ends
+
 using FileId = std::pair<dev_t, ino_t>;
 
 void list(std::string path, std::string whyNot = "") {
+    if (tracksListed == TRACKS_MAX) {
+        tracksLeftOut = true;
+        return;
+    }
+    ++tracksListed;
     if (toPlayer < 0) {
         listedHere.push_back({std::move(path), std::move(whyNot)});
         return;
@@ -62,6 +75,14 @@ void list(std::string path, std::string whyNot = "") {
 
 bool isDigit(char c) {
     return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+bool listingOver() {
+    return tracksLeftOut;
+}
+
+void sayRestLeftOut(const std::string& operand) {
+    tellUser(operand.c_str(), "more than 100000 tracks; the rest is left out");
 }
 
 std::string folded(std::string text) {
@@ -94,6 +115,7 @@ std::size_t listFolder(const std::string& folder, std::set<FileId>& walked) {
     std::sort(names.begin(), names.end(), comesBeforeInFolder);
     std::size_t found = 0;
     for (const std::string& name : names) {
+        if (listingOver()) break;
         const std::string path = prefix + name;
         struct stat info;
         if (stat(path.c_str(), &info) != 0) continue;
@@ -110,6 +132,32 @@ std::size_t listFolder(const std::string& folder, std::set<FileId>& walked) {
 
 void listOperand(const std::string& operand, std::vector<FileId>& playlistsOpen);
 
+// A playlist's entries, as many as there is room for in the listing (`cut` when there are more);
+// its text is let go once they are read. Returns 0, or the errno of a failed read.
+int readEntries(const std::string& path, PlaylistKind kind, std::vector<std::string>& entries,
+                bool& cut) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno;
+    std::string text;
+    // On the stack, not cleared: a chain of small playlists is read hundreds of thousands of times.
+    char buffer[65536];
+    ssize_t got = 0;
+    while (text.size() <= PLAYLIST_BYTES_MAX && (got = read(fd, buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    const int readError = errno;
+    close(fd);
+    if (got < 0) return readError;
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    // One more than there is room for tells that the rest is left out.
+    const std::size_t room = TRACKS_MAX - std::min(TRACKS_MAX, tracksListed + entriesHeld);
+    entries = readPlaylist(text, kind, folder, room + 1);
+    cut = entries.size() > room;
+    if (cut) entries.pop_back();
+    return 0;
+}
+
 void listPlaylist(const std::string& path, PlaylistKind kind, const struct stat& info,
                   std::vector<FileId>& playlistsOpen) {
     // One that names itself, directly or through others, is read once.
@@ -119,22 +167,16 @@ void listPlaylist(const std::string& path, PlaylistKind kind, const struct stat&
     if (playlistsOpen.size() == PLAYLISTS_NESTED_MAX) {
         return list(path, "playlists nested too deep");
     }
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return list(path, std::strerror(errno));
-    std::string text;
-    std::vector<char> buffer(65536);
-    ssize_t got = 0;
-    while (text.size() <= PLAYLIST_BYTES_MAX &&
-           (got = read(fd, buffer.data(), buffer.size())) > 0) {
-        text.append(buffer.data(), static_cast<std::size_t>(got));
+    std::vector<std::string> entries;
+    bool cut = false;
+    if (const int error = readEntries(path, kind, entries, cut); error != 0) {
+        return list(path, std::strerror(error));
     }
-    const int readError = errno;
-    close(fd);
-    if (got < 0) return list(path, std::strerror(readError));
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    entriesHeld += entries.size();
     playlistsOpen.push_back(id);
-    for (const std::string& entry : readPlaylist(text, kind, folder)) {
+    for (const std::string& entry : entries) {
+        --entriesHeld;
+        if (listingOver()) continue;
         if (isWebAddress(entry)) {
             list(entry, "web addresses are not played");
         } else {
@@ -142,6 +184,7 @@ void listPlaylist(const std::string& path, PlaylistKind kind, const struct stat&
         }
     }
     playlistsOpen.pop_back();
+    if (cut) tracksLeftOut = true;
 }
 
 // Whether `operand` is a file to be judged when its turn comes (or nothing at all), rather than a
@@ -170,6 +213,10 @@ void listOperands(const std::vector<std::string>& operands) {
     std::vector<FileId> playlistsOpen;
     for (const std::string& operand : operands) {
         listOperand(operand, playlistsOpen);
+        if (tracksLeftOut) {
+            sayRestLeftOut(operand);
+            break;
+        }
     }
 }
 }  // namespace
@@ -211,8 +258,9 @@ void startListing(std::vector<std::string> operands) {
     std::size_t named = 0;
     struct stat info;
     while (named < operands.size() && namesOneTrack(operands[named], info)) list(operands[named++]);
+    if (tracksLeftOut) sayRestLeftOut(operands[TRACKS_MAX]);
     int ends[2];
-    if (named == operands.size() || pipe2(ends, O_CLOEXEC) != 0) {
+    if (named == operands.size() || tracksLeftOut || pipe2(ends, O_CLOEXEC) != 0) {
         listingEnded = true;
         return;
     }

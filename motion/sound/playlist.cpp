@@ -83,10 +83,10 @@ bool isWebAddress(const std::string& entry) {
 }
 
 std::vector<std::string> readPlaylist(const std::string& text, PlaylistKind kind,
-                                      const std::string& folder) {
+                                      const std::string& folder, std::size_t entriesMax) {
     std::vector<std::pair<long, std::string>> entries;  // PLS's N, or the line's place
     const std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    for (std::size_t from = start; from < text.size();) {
+    for (std::size_t from = start; from < text.size() && entries.size() < entriesMax;) {
         std::size_t end = text.find('\n', from);
         if (end == std::string::npos) end = text.size();
         const std::string line = trimmed(text, from, end);

@@ -7,10 +7,10 @@
 #include <vorbisfile.h>
 #include <wavfile.h>
 
-#include <cstddef>
 #include <string>
 
 #include "motion/sound/audio_format.h"
+#include "motion/sound/names.h"
 
 namespace {
 // TagLib reports what it finds wrong in a file on stderr; a damaged tag is no news to the user.
@@ -20,19 +20,8 @@ public:
 };
 Silence silence;
 
-// Longer names are cut, at a character's start: nothing shows that many anyway.
-constexpr std::size_t NAME_BYTES_MAX = 1024;
-
 std::string shown(const TagLib::String& text) {
-    return shownName(text.to8Bit(true));
-}
-
-std::string withoutFolderOrSuffix(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::size_t dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0) name.erase(dot);
-    return name;
+    return cleanName(text.to8Bit(true));
 }
 
 AudioFormat formatOf(const std::string& path) {
@@ -57,26 +46,6 @@ void takeLength(const TagLib::AudioProperties* properties, TrackTags& tags) {
     if (properties != nullptr) tags.lengthMs = properties->lengthInMilliseconds();
 }
 }  // namespace
-
-std::string shownName(std::string name) {
-    // Control characters (C0, DEL and, encoded in two bytes, C1) become spaces, and a name cut
-    // short ends on a whole character.
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(name[i]);
-        const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
-        if (byte < 0x20 || byte == 0x7f) {
-            name[i] = ' ';
-        } else if (byte == 0xc2 && next >= 0x80 && next < 0xa0) {
-            name.replace(i, 2, " ");
-        }
-    }
-    if (name.size() > NAME_BYTES_MAX) {
-        std::size_t end = NAME_BYTES_MAX;
-        while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xc0) == 0x80) --end;
-        name.erase(end);
-    }
-    return name;
-}
 
 TrackTags readTrackTags(const std::string& path) {
     TagLib::setDebugListener(&silence);
@@ -110,7 +79,7 @@ TrackTags readTrackTags(const std::string& path) {
         }
     }
     if (tags.title.find_first_not_of(' ') == std::string::npos) {
-        tags.title = withoutFolderOrSuffix(path);
+        tags.title = titleFromPath(path);
     }
     if (tags.artist.find_first_not_of(' ') == std::string::npos) tags.artist.clear();
     if (tags.album.find_first_not_of(' ') == std::string::npos) tags.album.clear();

@@ -3,8 +3,7 @@
 #pragma once
 #include <string>
 
-// A track's names as UTF-8, without control characters (only the title is never empty), and its
-// length.
+// A track's names, cleaned (cleanName; only the title is never empty), and its length.
 struct TrackTags {
     std::string title;
     std::string artist;
@@ -12,10 +11,8 @@ struct TrackTags {
     int lengthMs = 0;  // milliseconds; 0 where the file does not tell
 };
 
-// A name from UTF-8 that anyone wrote, fit to be shown: control characters become spaces, and a
-// very long one is cut at a character's start.
-std::string shownName(std::string name);
 // From the file's tags, read by the format its first bytes show: ID3v2 and ID3v1 in MP3, Vorbis
 // comments in Ogg and FLAC, ID3v2 or RIFF INFO in WAV. Without a title, the file's name without
-// its suffix. The length as the headers of its audio tell it. Any thread; reads the file.
+// its suffix (titleFromPath). The length as the headers of its audio tell it. Any thread; reads
+// the file.
 TrackTags readTrackTags(const std::string& path);

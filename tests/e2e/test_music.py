@@ -141,9 +141,9 @@ def test_a_named_track_shows_its_title_and_artist_for_4_s_and_i_shows_them_again
     subprocess.run([*SOX, "tone.wav", "synth", "20", "sine", "300"], cwd=workdir, check=True)
     subprocess.run(["lame", "-S", "--tt", "Песня о дожде", "--ta", "Артистка", "tone.wav",
                     "song.mp3"], cwd=workdir, check=True)
-    subprocess.run(["sox", "tone.wav", "--comment", "TITLE=Plain song", "tagged.flac"],
+    subprocess.run(["sox", "tone.wav", "--comment", "TITLE=Plain s\ufffdng", "tagged.flac"],
                    cwd=workdir, check=True)
-    os.rename(f"{workdir}/tone.wav", f"{workdir}/Plain song.wav")
+    os.rename(f"{workdir}/tone.wav", f"{workdir}/Plain s\udce9ng.wav")  # Latin-1
 
     def caption(d):
         rgb, width = d.shot()
@@ -162,9 +162,9 @@ def test_a_named_track_shows_its_title_and_artist_for_4_s_and_i_shows_them_again
     d.keys("i")
     assert within(3, lambda: caption(d), lambda: "no caption after i")
     assert d.quit() == ""
-    # Without tags, the file's name without its suffix, as a title in a tag would show.
+    # Without tags, the file's name without its suffix (bytes not UTF-8 as U+FFFD), as a tag shows.
     shown = []
-    for name in ("Plain song.wav", "tagged.flac"):
+    for name in ("Plain s\udce9ng.wav", "tagged.flac"):
         d = dancer(args=[name])
         shown.append(within(3, lambda: caption(d), lambda: "no caption"))
         assert d.quit() == ""

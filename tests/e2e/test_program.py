@@ -11,6 +11,7 @@ import pytest
 
 from conftest import (BIN, LEGS, NO_MUSIC, SERVERS, SoundServer, end, lit, start, within, xdotool,
                       xprop)
+from test_desktop import screen_saver_on
 
 TITLE = "Вирсель, используйте мышь с зажатой левой кнопкой для вращения объекта"
 # From the window's centre: the credit lines, and where only the head and neck stand.
@@ -125,6 +126,9 @@ def test_window_picture_credits_full_screen_and_keys_without_music(dancer):
 
 
 def test_full_screen_is_asked_of_a_window_manager_and_no_sound_card_is_one_line(dancer, workdir):
+    for name, x in (("left", 0), ("right", 850)):  # a window manager fills one monitor of two
+        subprocess.run(["xrandr", "--setmonitor", name, f"850/225x1000/265+{x}+0", "none"],
+                       check=True)
     # A window mapped while openbox is still starting up may never be managed (on the first start in
     # a fresh Debian 12, every time): it says when it has started.
     started = f"{workdir}/started"
@@ -133,21 +137,33 @@ def test_full_screen_is_asked_of_a_window_manager_and_no_sound_card_is_one_line(
     within(20, lambda: os.path.exists(started), lambda: "no window manager")
     try:
         d = dancer({"SDL_AUDIODRIVER": "alsa", "ALSA_CONFIG_PATH": os.devnull})
-        full_screen(d, "F11", "1700x1000")
+        full_screen(d, "F11", "850x1000")
         assert "FULLSCREEN" in xprop("-id", d.window, "_NET_WM_STATE")
         full_screen(d, "f", "800x800")
         said = d.quit()
         assert said.startswith("dancer: default audio output: ALSA: ")
         assert said.endswith("; running without music\n") and said.count("\n") == 1
-        d = dancer(args=["--fullscreen"])
+        subprocess.run(["sox", "-n", "tone.wav", "synth", "1"], cwd=workdir, check=True)
+        d = dancer(args=["--fullscreen", "tone.wav"])
         within(3, lambda: "FULLSCREEN" in xprop("-id", d.window, "_NET_WM_STATE"), d.stderr)
+        # Filling its monitor to music, it hides the resting pointer and holds off the screen saver.
+        subprocess.run(["xset", "s", "1"], check=True)
+        xdotool("mousemove", "--window", d.window, 300, 300)
+        within(4, lambda: not pointer_shown(), lambda: "the pointer still shows")
+        assert not screen_saver_on()
+        subprocess.run(["xset", "s", "off"], check=True)
         full_screen(d, "f", "800x800")
+        time.sleep(2.5)
+        assert pointer_shown(), "hidden at rest in a window"
         # Killed, the manager leaves its word on the root: the window covers the screen itself.
         end(manager)
         full_screen(d, "f", "1700x1000")
-        assert d.quit() == NO_MUSIC
+        assert d.quit() == ""
     finally:  # its word that it manages the screen would outlive it (and stop GLUT starting)
         end(manager)
+        subprocess.run(["xset", "s", "off"], check=True)
+        for name in ("left", "right"):
+            subprocess.run(["xrandr", "--delmonitor", name], check=True)
         xprop("-root", "-remove", "_NET_SUPPORTED")
         xprop("-root", "-remove", "_NET_SUPPORTING_WM_CHECK")
     d = dancer(args=["--fullscreen"])  # without one: the window covers the screen from the start

@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     for (const PlaylistKind kind : {PlaylistKind::M3u, PlaylistKind::Pls}) {
-        for (const std::string& entry : readPlaylist(text, kind, "/lists/")) {
+        for (const std::string& entry : readPlaylist(text, kind, "/lists/", size)) {
             if (entry.empty() || entry.find('\0') != std::string::npos) std::abort();
             if (entry[0] != '/' && !isWebAddress(entry)) std::abort();
         }

@@ -1,0 +1,59 @@
+// What the program makes of names and lists from outside, against tables worked out by hand.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "motion/sound/library.h"
+#include "motion/sound/messages.h"
+#include "motion/sound/names.h"
+#include "motion/sound/playlist.h"
+
+using Strings = std::vector<std::string>;
+const std::string BAD = "\xef\xbf\xbd";  // U+FFFD
+
+TEST(Names, AnyBytesBecomeOneLineOfValidUtf8WithinTheBound) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"Caf\xc3\xa9 \xe6\x97\xa5 Caf\xe9", "Caf\xc3\xa9 \xe6\x97\xa5 Caf" + BAD},
+        {"a\nb\tc\x1b[31m\x7f\xc2\x85" "d\xc2\x9b\xe2\x80\xa8\xe2\x80\xa9", "a b c [31m  d   "},
+        {"\xc0\xaf\xed\xa0\x80", BAD + BAD + BAD + BAD + BAD},
+        {"\xf4\x90\x80\x80x\xe2\x82", BAD + BAD + BAD + BAD + "x" + BAD + BAD},
+    };
+    for (const auto& [name, clean] : cases) EXPECT_EQ(cleanName(name), clean) << name;
+    EXPECT_EQ(cleanName(std::string(1023, 'a') + "\xc3\xa9"), std::string(1023, 'a'));
+    EXPECT_EQ(cleanName(std::string(2000, '\xe9')).size(), 1023u);
+    EXPECT_EQ(titleFromPath("/m/x.y/Caf\xe9.live.mp3"), "Caf" + BAD + ".live");
+}
+
+TEST(Names, FileUrlsKeepEveryByteOfThePath) {
+    EXPECT_EQ(fileUrl("/m/a b%#\xe9/~x-1_.mp3"), "file:///m/a%20b%25%23%E9/~x-1_.mp3");
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    EXPECT_EQ(fileUrl("a b.mp3"), fileUrl(std::string(here) + "/a b.mp3"));
+}
+
+TEST(Messages, NamesAreEscapedSoThatTheyCannotDriveTheTerminal) {
+    EXPECT_EQ(escapedName("a\x1b[31m\n\t\xc2\x9b\xe9\xc3\xa9"),
+              "a\\e[31m\\n\\t\\xc2\\x9b\\xe9\xc3\xa9");
+}
+
+TEST(Playlist, EntriesInOrderAnchoredAtTheirFolderAndBounded) {
+    const std::string m3u = "\xef\xbb\xbf#EXTM3U\n a.mp3 \r\n\n#b.mp3\n/c.ogg\n"
+                            "file:///m/d%20e.flac\nfile://localhost/f.wav\nhttp://r/s\n";
+    const Strings entries = {"/l/a.mp3", "/c.ogg", "/m/d e.flac", "/f.wav", "http://r/s"};
+    EXPECT_EQ(readPlaylist(m3u, PlaylistKind::M3u, "/l/", 9), entries);
+    EXPECT_EQ(readPlaylist(m3u, PlaylistKind::M3u, "/l/", 2), (Strings{"/l/a.mp3", "/c.ogg"}));
+    const std::string pls = "[playlist]\nFile10=ten.mp3\nfile2=two.mp3\nTitle1=x\nFile1=one.mp3\n";
+    EXPECT_EQ(readPlaylist(pls, PlaylistKind::Pls, "/l/", 9),
+              (Strings{"/l/one.mp3", "/l/two.mp3", "/l/ten.mp3"}));
+}
+
+TEST(Folder, NumbersByValueWordsCaseAsideThenBytes) {
+    const Strings ordered = {"2 b", "02 c", "10 a", "a", "B", "b", "b01", "b1", "b2", "b10x"};
+    for (std::size_t i = 1; i < ordered.size(); ++i) {
+        EXPECT_TRUE(comesBeforeInFolder(ordered[i - 1], ordered[i])) << ordered[i];
+        EXPECT_FALSE(comesBeforeInFolder(ordered[i], ordered[i - 1])) << ordered[i];
+    }
+}
