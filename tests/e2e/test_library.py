@@ -81,7 +81,8 @@ def test_a_folder_plays_every_folder_below_it_in_order_but_hidden_ones(dancer, w
     (music / "Artist/cover.jpg").write_bytes(b"\xff\xd8\xff\xe0\0\x10JFIF\0")  # no frame sync
     (music / "back").symlink_to(".")  # a link back up the tree, between Artist and Banana
     out = f"{workdir}/out.raw"
-    d = dancer(disk(out) | english, args=["Music"])
+    # In real time: a track is handed its successor a tick after it starts, and these last 0.2 s.
+    d = dancer(disk(out, faster=False) | english, args=["Music"])
     assert short_tones_played(out, tones, 8)[:7] == [0, 1, 2, 3, 4, 5, 0]
     assert d.quit() == ""
 
@@ -98,7 +99,7 @@ def test_a_playlist_plays_its_entries_in_order_and_names_come_out_escaped(dancer
     with open(f"{lists}/nested.PLS", "w") as pls:  # the list that names it comes round once
         pls.write("[playlist]\nFile2=list.m3u\nFile1=nested.wav\nNumberOfEntries=2\n")
     out = f"{workdir}/out.raw"
-    d = dancer(disk(out), args=["lists/list.m3u", "new\nline.mp3"])
+    d = dancer(disk(out, faster=False), args=["lists/list.m3u", "new\nline.mp3"])
     assert short_tones_played(out, tones, 6)[:5] == [0, 1, 2, 3, 0]
     assert d.quit().splitlines() == [
         "dancer: http://example.org/radio: web addresses are not played; skipped",
@@ -117,14 +118,14 @@ def test_a_folder_that_does_not_answer_keeps_neither_the_window_nor_quitting_wai
         shutil.copy(tones / "0.wav", f"{workdir}/Music")
         out = f"{workdir}/out.raw"
         # Nothing can play until the folder answers: the window ticks on meanwhile, in silence.
-        d = dancer(disk(out), args=["gone.wav", "network/Albums", "Music"])
+        d = dancer(disk(out, faster=False), args=["gone.wav", "network/Albums", "Music"])
         assert d.body_moves(0.5) is not None
         assert os.path.getsize(out) > 0
         stuck = dancer(args=["network/Albums"])
         stuck.keys("q")
         assert stuck.proc.wait(timeout=5) == 0
         open(answer, "w").close()
-        assert short_tones_played(out, tones, 2)[:2] == [0, 0]
+        within(10, lambda: short_tones_played(out, tones, 0)[:2] == [0, 0], lambda: "no music")
         assert d.quit().splitlines() == [
             "dancer: gone.wav: No such file or directory; skipped",
             "dancer: network/Albums: no music files in it; skipped"]
