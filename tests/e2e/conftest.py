@@ -153,7 +153,8 @@ class SoundServer:
         bus = f"unix:path={workdir}/run/bus"
         self.env = {**os.environ, "HOME": workdir, "XDG_RUNTIME_DIR": f"{workdir}/run",
                     "XDG_CONFIG_HOME": f"{workdir}/config", "DBUS_SESSION_BUS_ADDRESS": bus}
-        start(["dbus-daemon", "--session", "--nofork", f"--address={bus}"], env=self.env)
+        self.daemon = start(["dbus-daemon", "--session", "--nofork", f"--address={bus}"],
+                            env=self.env)
         within(5, lambda: os.path.exists(f"{workdir}/run/bus"), lambda: "no session bus")
 
     def says(self, *command):
