@@ -90,7 +90,7 @@ def test_the_desktop_controls_the_music_and_a_bus_that_goes_changes_nothing_else
     control("play-pause")
     assert within(3, lambda: heard_where(out, tracks)[0] is None, lambda: "still playing")
     at = float(control("position"))
-    control("position", "5-")  # a seek, in microseconds on the bus, to the second before
+    control("position", "5-")  # Seek, in microseconds; a WAV seeks to the whole second before
     assert at - 6 < float(control("position")) <= at - 5
     control("play-pause")
     assert within(3, lambda: heard_where(out, tracks)[0] == "First", lambda: "not playing on")
