@@ -112,8 +112,8 @@ def test_quitting_as_tracks_change_or_the_sound_server_comes_back_ends_cleanly(d
         within(5, lambda: "\tdancer" in server.says("pactl", "list", "short", "clients"), d.stderr)
         assert d.quit() in (lost, lost + back)
     # An output that fails to open is tried again 2 s later: this one plays on a sink named for it,
-    # back only after a try has failed. (SDL 3 opens the default output by its name instead, which
-    # is there at once.)
+    # which is back only after a try has failed. (An SDL that names the default output itself
+    # opens it at once, and is back then.)
     server.add_sink()
     d = dancer(server.env | {"SDL_AUDIODRIVER": "", "PULSE_SINK": "out"}, args=tracks)
     assert d.body_moves(0.5) is not None
