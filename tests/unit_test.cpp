@@ -5,15 +5,18 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/handlers.h"
 #include "figure/figure.h"
 #include "motion/sound/audio_tap.h"
+#include "motion/sound/sound_server.h"
 #include "motion/motion_driver.h"
 #include "motion/motion_state.h"
 #include "motion/music.h"
@@ -142,6 +145,13 @@ TEST(Tap, WhatIsHeardFollowsTheHandOversAndFallsSilentWhenTheyStop) {
         const std::int64_t n = end + 862 - SPECTRUM_WINDOW + i;
         ASSERT_EQ(window[i], n >= end ? 0 : n >= end - 3 ? clamped[n - end + 3] : n / 65536.f) << n;
     }
+    // Listening, a recording that stops is a server gone or stalled: silence a twentieth of a
+    // second on, so that the figure rests as it would in silence.
+    startListening(44100);
+    tapMixedOutput(stereo.data() + 2000, 4410);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    readHeardWindow(window.data(), SPECTRUM_WINDOW);
+    EXPECT_EQ(*std::max_element(window.begin(), window.end()), 0);
 }
 
 // Where the joints stand, in the frame drawTorso is called in, for phases body and arm.

@@ -3,7 +3,9 @@ with SDL's dummy audio unless told otherwise, and sound servers of the tests' ow
 the program and checks how (a sanitizer's report ends it with status 1); whatever else it started
 ends with it, and what it made is removed."""
 import array
+import contextlib
 import os
+import signal
 import subprocess
 import tempfile
 import time
@@ -18,13 +20,16 @@ STARTED = []
 
 
 def start(command, **options):
-    STARTED.append(subprocess.Popen(command, **options))
+    # In a group of its own, which ends as one: a shell's `cat` blocked on a FIFO, a launcher's
+    # program.
+    STARTED.append(subprocess.Popen(command, start_new_session=True, **options))
     return STARTED[-1]
 
 
 def end(*processes):
     for process in processes:
-        process.kill()
+        with contextlib.suppress(ProcessLookupError):  # the whole group has ended already
+            os.killpg(process.pid, signal.SIGKILL)
         process.wait()
 
 
@@ -148,7 +153,8 @@ class SoundServer:
         bus = f"unix:path={workdir}/run/bus"
         self.env = {**os.environ, "HOME": workdir, "XDG_RUNTIME_DIR": f"{workdir}/run",
                     "XDG_CONFIG_HOME": f"{workdir}/config", "DBUS_SESSION_BUS_ADDRESS": bus}
-        start(["dbus-daemon", "--session", "--nofork", f"--address={bus}"], env=self.env)
+        self.daemon = start(["dbus-daemon", "--session", "--nofork", f"--address={bus}"],
+                            env=self.env)
         within(5, lambda: os.path.exists(f"{workdir}/run/bus"), lambda: "no session bus")
 
     def says(self, *command):
