@@ -47,15 +47,17 @@ while True:
 """
 
 
-def full_screen(d, key, size):  # presses `key`, waits for a frame at `size`, and returns it
+def full_screen(d, key, size):  # presses `key` and waits for the window to be `size`
     d.keys(key)
     within(3, lambda: f"Geometry: {size}\n" in xdotool("getwindowgeometry", d.window), d.stderr)
 
-    def drawn():  # until then the window shows the last frame at its old size, off centre
+
+def centred_frame(d):  # until a frame at a new size is drawn, the last one shows, off centre
+    def drawn():
         rgb, width = d.shot()
         xs = [x for x, _ in lit(rgb, width, ABOVE_SHOULDERS)]
         return xs and abs(min(xs) + max(xs)) <= 2 and (rgb, width)
-    return within(3, drawn, lambda: f"no frame at {size}")
+    return within(3, drawn, lambda: "no frame drawn centred")
 
 
 class CursorImage(ctypes.Structure):  # XFixesCursorImage
@@ -104,7 +106,8 @@ def test_window_picture_credits_full_screen_and_keys_without_music(dancer):
     assert d.body_moves(1.0) is False, "without music only the arms swing"
     # Full screen: the figure centred, the credits where they were from the centre, now with the
     # third line's descenders; the other key brings the window back where it was.
-    rgb, width = full_screen(d, "f", "1700x1000")
+    full_screen(d, "f", "1700x1000")
+    rgb, width = centred_frame(d)
     larger = lit(rgb, width, (100, 300, 400, 450))
     assert {pixel for pixel in larger if pixel[1] < 400} == set(text)
     assert max(y for _, y in larger) >= 400
