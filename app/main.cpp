@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/handlers.h"
+#include "app/render/render.h"
 #include "app/scene.h"
 #include "app/session_bus/session_bus.h"
 #include "app/x11_window.h"
@@ -26,6 +27,8 @@ int main(int argc, char** argv) {
     if (command.exitStatus >= 0) return command.exitStatus;
     // Folders list their entries in the user's language's order, as a file manager does.
     std::setlocale(LC_COLLATE, "");
+    // A video needs no display, so it starts before GLUT looks for one.
+    if (!command.renderTo.empty()) return renderVideo(command);
     if (command.listen) {
         listenToDefaultOutput();
     } else {

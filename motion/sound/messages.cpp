@@ -42,7 +42,9 @@ char escapeLetter(unsigned char byte) {
     }
 }
 
-std::string escaped(const char* name) {
+}  // namespace
+
+std::string escapedName(const char* name) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(name);
     const std::size_t size = std::strlen(name);
     std::string out;
@@ -63,10 +65,9 @@ std::string escaped(const char* name) {
     }
     return out;
 }
-}  // namespace
 
 void tellUser(const char* what, const char* message) {
-    std::fprintf(stderr, "dancer: %s: %s\n", escaped(what).c_str(), message);
+    std::fprintf(stderr, "dancer: %s: %s\n", escapedName(what).c_str(), message);
 }
 
 void reportUnplayable(const char* what, const char* reason, bool othersLeft) {
