@@ -24,6 +24,7 @@
 #include "app/render/offscreen.h"
 #include "app/render/render_plan.h"
 #include "app/scene.h"
+#include "figure/figure.h"
 #include "motion/motion_driver.h"
 #include "motion/sound/library.h"
 #include "motion/sound/messages.h"
@@ -365,6 +366,7 @@ int renderVideo(const CommandLine& command) {
         return 1;
     }
     initLighting();
+    keepFigureShapes();
     setProjection(settings.width, settings.height);
     useTextGlyphs(TextGlyphs::BuiltIn);
 
@@ -436,7 +438,7 @@ int renderVideo(const CommandLine& command) {
         tellUser(path.c_str(), why.c_str());
         return 1;
     }
-    const std::int64_t seconds = (frames + settings.fps - 1) / settings.fps;
+    const std::int64_t seconds = (frames + settings.fps / 2) / settings.fps;
     std::fprintf(stderr, "dancer: wrote %s (%s, %dx%d, %d fps) in %.0f s\n",
                  escapedName(path.c_str()).c_str(), clockText(seconds).c_str(), settings.width,
                  settings.height, settings.fps, progress.elapsed());
