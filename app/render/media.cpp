@@ -404,7 +404,10 @@ int openVideoEncoder(VideoWriter& writer, const Codecs& codecs, const VideoSetti
         codec.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
     AVDictionary* options = nullptr;
-    av_dict_set_int(&options, "crf", settings.crf, 0);
+    // CRF 0 is lossless, as the encoders' own tools take it: a quantiser of 0, every pixel kept.
+    av_dict_set_int(&options, settings.crf == 0 && settings.container != Container::Webm ? "qp" : "crf",
+                    settings.crf, 0);
+    if (settings.crf == 0 && settings.container == Container::Webm) av_dict_set(&options, "lossless", "1", 0);
     if (settings.container == Container::Webm) {
         // libvpx's real-time mode, at its quickest: a good-quality pass would take ten times as
         // long as the H.264 encoder.

@@ -393,7 +393,7 @@ int renderVideo(const CommandLine& command) {
         std::int64_t nextTick = 0;
         float samples[SPECTRUM_WINDOW];
         float amplitudes[SPECTRUM_SIZE];
-        for (;; ++frames) {
+        for (; stopSignal == 0; ++frames) {
             const std::int64_t start = frameStartSample(frames, settings.fps, MUSIC_RATE);
             music.decodeUntil(start + 1);
             if (music.ended() && start >= music.decoded()) break;
