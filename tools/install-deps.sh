@@ -23,7 +23,7 @@ run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-
   libgl1-mesa-dri libsdl2-dev libsdl2-mixer-dev libasound2-dev libpulse-dev libmpg123-dev libkissfft-dev
   $taglib_pkg libpango1.0-dev libcairo2-dev fonts-dejavu-core libsystemd-dev libxss-dev
   libegl-dev libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
-  libegl-mesa0 libfreetype-dev xfonts-75dpi"
+  libfreetype-dev xfonts-75dpi"
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack needs `file` to run it.
 package_pkgs="dpkg-dev file"
 # lame, mpg123 and sox (with its MP3 format) make and decode the tests' music; lame alone remakes the
