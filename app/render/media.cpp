@@ -122,6 +122,7 @@ struct MusicDecoder {
     AVFrame* frame = nullptr;
     int stream = -1;
     bool drained = false;  // the decoder has been told the end and has given everything
+    bool flushed = false;  // and the resampler has given what it held
 };
 
 namespace {
@@ -273,12 +274,11 @@ bool decodeMusic(MusicDecoder* music, std::vector<float>& stereo) {
             av_packet_unref(music->packet);
         }
     }
-    // What the resampler still holds.
-    if (music->resampler != nullptr && swr_get_delay(music->resampler, MUSIC_RATE) > 0) {
-        appendResampled(*music, nullptr, stereo);
-        return true;
-    }
-    return false;
+    // What the resampler still holds, once.
+    if (music->resampler == nullptr || music->flushed) return false;
+    music->flushed = true;
+    appendResampled(*music, nullptr, stereo);
+    return true;
 }
 
 void closeMusic(MusicDecoder* music) {
@@ -308,8 +308,6 @@ struct VideoWriter {
     AVPacket* packet = nullptr;
     std::int64_t framesWritten = 0;
     std::int64_t samplesWritten = 0;  // at the audio encoder's rate
-    std::vector<float> resampled;
-    bool headerWritten = false;
 };
 
 namespace {
@@ -494,7 +492,6 @@ int openWriter(VideoWriter& writer, const char* path, const VideoSettings& setti
     error = avformat_write_header(writer.format, &options);
     av_dict_free(&options);
     if (error < 0) return error;
-    writer.headerWritten = true;
     return 0;
 }
 }  // namespace
@@ -537,7 +534,6 @@ bool finishVideo(VideoWriter* writer, std::string& why) {
     if (error >= 0) error = encode(*writer, writer->audio, writer->audioStream, nullptr);
     if (error >= 0) error = encode(*writer, writer->video, writer->videoStream, nullptr);
     if (error >= 0) error = av_write_trailer(writer->format);
-    writer->headerWritten = false;
     if (error >= 0) error = writer->format->pb->error;
     if (error >= 0) avio_flush(writer->format->pb);
     if (error >= 0) error = writer->format->pb->error;
