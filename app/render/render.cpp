@@ -432,6 +432,11 @@ int renderVideo(const CommandLine& command) {
     }
     if (written) written = finishVideo(video, why);
     closeVideo(video);
+    // A signal while the file was completed still means the user wants no video.
+    if (stopSignal != 0) {
+        unlink(temporary.c_str());
+        return exitStatusFor(stopSignal);
+    }
     if (written) written = giveName(temporary, path, command.force, why);
     if (!written) {
         unlink(temporary.c_str());
