@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
             continue;
         }
         ascent = std::max(ascent, face->glyph->bitmap_top);
-        descent = std::max(descent, static_cast<int>(face->glyph->bitmap.rows) - face->glyph->bitmap_top);
+        descent =
+            std::max(descent, static_cast<int>(face->glyph->bitmap.rows) - face->glyph->bitmap_top);
     }
     const int height = ascent + descent;
     std::vector<int> advances(256, 0);
@@ -74,9 +75,11 @@ int main(int argc, char** argv) {
     std::fprintf(out, "constexpr int GLYPH_HEIGHT = %d;\nconstexpr int GLYPH_DESCENT = %d;\n",
                  height, descent);
     std::fprintf(out, "constexpr unsigned char GLYPH_ADVANCE[256] = {");
-    for (int code = 0; code < 256; ++code) std::fprintf(out, "%s%d", code ? "," : "", advances[code]);
+    for (int code = 0; code < 256; ++code)
+        std::fprintf(out, "%s%d", code ? "," : "", advances[code]);
     std::fprintf(out, "};\nconstexpr unsigned short GLYPH_OFFSET[256] = {");
-    for (int code = 0; code < 256; ++code) std::fprintf(out, "%s%d", code ? "," : "", offsets[code]);
+    for (int code = 0; code < 256; ++code)
+        std::fprintf(out, "%s%d", code ? "," : "", offsets[code]);
     std::fprintf(out, "};\nconstexpr unsigned char GLYPH_BITS[%zu] = {", bits.size() + 1);
     for (std::size_t i = 0; i < bits.size(); ++i) {
         std::fprintf(out, "%s%s%u", i ? "," : "", i % 24 == 0 ? "\n" : "", bits[i]);

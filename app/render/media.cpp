@@ -72,13 +72,17 @@ std::int64_t seekView(void* opaque, std::int64_t offset, int whence) {
     if ((whence & AVSEEK_SIZE) != 0) return size;
     std::int64_t base = 0;
     switch (whence & ~AVSEEK_FORCE) {
-        case SEEK_SET: break;
-        case SEEK_CUR: base = static_cast<std::int64_t>(file.position); break;
+        case SEEK_SET:
+            break;
+        case SEEK_CUR:
+            base = static_cast<std::int64_t>(file.position);
+            break;
         case SEEK_END:
             if (size < 0) return size;
             base = size;
             break;
-        default: return AVERROR(EINVAL);
+        default:
+            return AVERROR(EINVAL);
     }
     if (offset < -base) return AVERROR(EINVAL);
     file.position = static_cast<std::uint64_t>(base + offset);
@@ -101,10 +105,14 @@ struct Demuxer {
 
 Demuxer demuxerFor(AudioFormat format) {
     switch (format) {
-        case AudioFormat::Wav: return {"wav", "WAV"};
-        case AudioFormat::Ogg: return {"ogg", "Ogg Vorbis"};
-        case AudioFormat::Flac: return {"flac", "FLAC"};
-        case AudioFormat::Mp3: break;
+        case AudioFormat::Wav:
+            return {"wav", "WAV"};
+        case AudioFormat::Ogg:
+            return {"ogg", "Ogg Vorbis"};
+        case AudioFormat::Flac:
+            return {"flac", "FLAC"};
+        case AudioFormat::Mp3:
+            break;
     }
     return {"mp3", "MP3"};
 }
@@ -129,8 +137,8 @@ namespace {
 bool openDecoder(MusicDecoder& music, const Demuxer& demuxer, std::string& why) {
     auto* buffer = static_cast<unsigned char*>(av_malloc(IO_BUFFER_SIZE));
     if (buffer == nullptr) return why = "out of memory", false;
-    music.io = avio_alloc_context(buffer, IO_BUFFER_SIZE, 0, &music.file, readView, nullptr,
-                                  seekView);
+    music.io =
+        avio_alloc_context(buffer, IO_BUFFER_SIZE, 0, &music.file, readView, nullptr, seekView);
     if (music.io == nullptr) {
         av_free(buffer);
         return why = "out of memory", false;
@@ -187,9 +195,10 @@ void appendResampled(MusicDecoder& music, const AVFrame* frame, std::vector<floa
     const std::size_t start = stereo.size();
     stereo.resize(start + 2 * static_cast<std::size_t>(room));
     std::uint8_t* out = reinterpret_cast<std::uint8_t*>(stereo.data() + start);
-    const int got = swr_convert(music.resampler, &out, room,
-                                frame != nullptr ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr,
-                                inCount);
+    const int got = swr_convert(
+        music.resampler, &out, room,
+        frame != nullptr ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr,
+        inCount);
     stereo.resize(start + 2 * static_cast<std::size_t>(std::max(got, 0)));
 }
 }  // namespace
@@ -321,9 +330,12 @@ struct Codecs {
 
 Codecs codecsFor(Container container) {
     switch (container) {
-        case Container::Mkv: return {"matroska", "libx264", "flac", MUSIC_RATE, AV_SAMPLE_FMT_S16};
-        case Container::Webm: return {"webm", "libvpx-vp9", "libopus", 48000, AV_SAMPLE_FMT_FLT};
-        case Container::Mp4: break;
+        case Container::Mkv:
+            return {"matroska", "libx264", "flac", MUSIC_RATE, AV_SAMPLE_FMT_S16};
+        case Container::Webm:
+            return {"webm", "libvpx-vp9", "libopus", 48000, AV_SAMPLE_FMT_FLT};
+        case Container::Mp4:
+            break;
     }
     return {"mp4", "libx264", "aac", MUSIC_RATE, AV_SAMPLE_FMT_FLTP};
 }
@@ -377,8 +389,8 @@ int addSound(VideoWriter& writer, const float* stereo, int frames) {
     std::uint8_t* planes[2] = {nullptr, nullptr};
     int error = av_samples_alloc(planes, nullptr, 2, room, writer.audio->sample_fmt, 0);
     if (error < 0) return error;
-    const int got = swr_convert(writer.resampler, planes, room, stereo != nullptr ? &in : nullptr,
-                                frames);
+    const int got =
+        swr_convert(writer.resampler, planes, room, stereo != nullptr ? &in : nullptr, frames);
     if (got > 0) error = av_audio_fifo_write(writer.fifo, reinterpret_cast<void**>(planes), got);
     av_freep(&planes[0]);
     return got < 0 ? got : std::min(error, 0);
@@ -403,9 +415,12 @@ int openVideoEncoder(VideoWriter& writer, const Codecs& codecs, const VideoSetti
     }
     AVDictionary* options = nullptr;
     // CRF 0 is lossless, as the encoders' own tools take it: a quantiser of 0, every pixel kept.
-    av_dict_set_int(&options, settings.crf == 0 && settings.container != Container::Webm ? "qp" : "crf",
+    av_dict_set_int(&options,
+                    settings.crf == 0 && settings.container != Container::Webm ? "qp" : "crf",
                     settings.crf, 0);
-    if (settings.crf == 0 && settings.container == Container::Webm) av_dict_set(&options, "lossless", "1", 0);
+    if (settings.crf == 0 && settings.container == Container::Webm) {
+        av_dict_set(&options, "lossless", "1", 0);
+    }
     if (settings.container == Container::Webm) {
         // libvpx's real-time mode, at its quickest: a good-quality pass would take ten times as
         // long as the H.264 encoder.
@@ -515,7 +530,8 @@ bool writeVideo(VideoWriter* writer, const unsigned char* bgra, const float* ste
     if (error >= 0) {
         // GL's rows run from the bottom: start at the last and step back.
         const int stride = 4 * writer->video->width;
-        const std::uint8_t* top = bgra + static_cast<std::size_t>(stride) * (writer->video->height - 1);
+        const std::uint8_t* top =
+            bgra + static_cast<std::size_t>(stride) * (writer->video->height - 1);
         const int strides[1] = {-stride};
         sws_scale(writer->scaler, &top, strides, 0, writer->video->height, writer->picture->data,
                   writer->picture->linesize);
@@ -543,7 +559,9 @@ bool finishVideo(VideoWriter* writer, std::string& why) {
 
 void closeVideo(VideoWriter* writer) {
     if (writer == nullptr) return;
-    if (writer->format != nullptr && writer->format->pb != nullptr) avio_closep(&writer->format->pb);
+    if (writer->format != nullptr && writer->format->pb != nullptr) {
+        avio_closep(&writer->format->pb);
+    }
     avformat_free_context(writer->format);
     avcodec_free_context(&writer->video);
     avcodec_free_context(&writer->audio);

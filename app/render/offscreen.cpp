@@ -12,8 +12,8 @@ EGLDisplay display = EGL_NO_DISPLAY;
 EGLContext context = EGL_NO_CONTEXT;
 GLuint framebuffer = 0;
 GLuint renderbuffers[2] = {0, 0};  // colour, depth
-int frameWidth = 0;   // pixels
-int frameHeight = 0;  // pixels
+int frameWidth = 0;                // pixels
+int frameHeight = 0;               // pixels
 
 PFNGLGENFRAMEBUFFERSPROC genFramebuffers;
 PFNGLBINDFRAMEBUFFERPROC bindFramebuffer;
@@ -35,12 +35,13 @@ bool find(Function& function, const char* name) {
 // lacks it, the default display.
 EGLDisplay openDisplay() {
     const char* extensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
-    if (extensions != nullptr && std::strstr(extensions, "EGL_MESA_platform_surfaceless") != nullptr) {
+    if (extensions != nullptr &&
+        std::strstr(extensions, "EGL_MESA_platform_surfaceless") != nullptr) {
         auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
             eglGetProcAddress("eglGetPlatformDisplayEXT"));
         if (getPlatformDisplay != nullptr) {
-            EGLDisplay surfaceless = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA,
-                                                        EGL_DEFAULT_DISPLAY, nullptr);
+            EGLDisplay surfaceless =
+                getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
             if (surfaceless != EGL_NO_DISPLAY) return surfaceless;
         }
     }
@@ -48,7 +49,8 @@ EGLDisplay openDisplay() {
 }
 
 bool makeFramebuffer() {
-    if (!find(genFramebuffers, "glGenFramebuffers") || !find(bindFramebuffer, "glBindFramebuffer") ||
+    if (!find(genFramebuffers, "glGenFramebuffers") ||
+        !find(bindFramebuffer, "glBindFramebuffer") ||
         !find(genRenderbuffers, "glGenRenderbuffers") ||
         !find(bindRenderbuffer, "glBindRenderbuffer") ||
         !find(renderbufferStorage, "glRenderbufferStorage") ||
@@ -63,7 +65,8 @@ bool makeFramebuffer() {
     genRenderbuffers(2, renderbuffers);
     bindRenderbuffer(GL_RENDERBUFFER, renderbuffers[0]);
     renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, frameWidth, frameHeight);
-    framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, renderbuffers[0]);
+    framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
+                            renderbuffers[0]);
     // Depth and stencil together, as a window's default framebuffer has them.
     bindRenderbuffer(GL_RENDERBUFFER, renderbuffers[1]);
     renderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, frameWidth, frameHeight);

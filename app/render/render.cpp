@@ -97,7 +97,7 @@ public:
             const std::size_t frames = chunk_.size() / 2;
             stereo_.insert(stereo_.end(), chunk_.begin(), chunk_.end());
             for (std::size_t i = 0; i < frames; ++i) {
-                // As the window's tap keeps it: the mean of both channels, limited as a device plays.
+                // As the window's tap keeps it: both channels' mean, limited as a device plays it.
                 const float mean = 0.5f * (chunk_[2 * i] + chunk_[2 * i + 1]);
                 mono_.push_back(std::clamp(mean, -1.0f, 1.0f));
             }
@@ -166,11 +166,11 @@ private:
     std::size_t next_ = 0;
     MusicDecoder* music_ = nullptr;
     bool ended_ = false;
-    std::int64_t decoded_ = 0;     // samples decoded in all
+    std::int64_t decoded_ = 0;  // samples decoded in all
     std::vector<float> chunk_;
-    std::vector<float> stereo_;    // decoded, not yet handed on: interleaved, from stereoBase_
+    std::vector<float> stereo_;  // decoded, not yet handed on: interleaved, from stereoBase_
     std::int64_t stereoBase_ = 0;
-    std::vector<float> mono_;      // from monoBase_
+    std::vector<float> mono_;  // from monoBase_
     std::int64_t monoBase_ = 0;
     std::deque<Caption> captions_;
 };
@@ -230,8 +230,8 @@ private:
             }
             std::string why;
             const bool written = failed_ || stopSignal != 0 ||
-                writeVideo(video_, frame->pixels.data(), frame->sound.data(),
-                           static_cast<int>(frame->sound.size() / 2), why);
+                                 writeVideo(video_, frame->pixels.data(), frame->sound.data(),
+                                            static_cast<int>(frame->sound.size() / 2), why);
             std::lock_guard<std::mutex> lock(mutex_);
             if (!written) {
                 failed_ = true;
@@ -266,8 +266,10 @@ private:
 class Progress {
 public:
     explicit Progress(double totalSeconds)
-        : shown_(isatty(STDERR_FILENO) == 1), total_(totalSeconds),
-          start_(std::chrono::steady_clock::now()), last_(start_) {}
+        : shown_(isatty(STDERR_FILENO) == 1),
+          total_(totalSeconds),
+          start_(std::chrono::steady_clock::now()),
+          last_(start_) {}
     void update(double doneSeconds) {
         if (!shown_) return;
         const auto now = std::chrono::steady_clock::now();
@@ -389,7 +391,8 @@ int renderVideo(const CommandLine& command) {
     std::int64_t frames = 0;
     bool written = true;
     {
-        EncoderThread encoder(video, static_cast<std::size_t>(settings.width) * settings.height * 4);
+        EncoderThread encoder(video,
+                              static_cast<std::size_t>(settings.width) * settings.height * 4);
         std::int64_t nextTick = 0;
         float samples[SPECTRUM_WINDOW];
         float amplitudes[SPECTRUM_SIZE];
@@ -413,7 +416,8 @@ int renderVideo(const CommandLine& command) {
             const std::int64_t next = frameStartSample(frames + 1, settings.fps, MUSIC_RATE);
             music.decodeUntil(next);
             music.takeSound(next, frame->sound, tickEndSample(nextTick, MUSIC_RATE));
-            const double degrees = std::fmod(command.spin * static_cast<double>(frames) / settings.fps, 360.0);
+            const double degrees =
+                std::fmod(command.spin * static_cast<double>(frames) / settings.fps, 360.0);
             drawScene(settings.width, settings.height,
                       static_cast<int>(frameMilliseconds(frames, settings.fps)),
                       [degrees] { glRotated(degrees, 0, 1, 0); });

@@ -66,8 +66,9 @@ bool readFrameSize(const char* text, int& width, int& height) {
 std::string clockText(std::int64_t seconds) {
     char text[32];
     if (seconds >= 3600) {
-        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-                      static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+        std::snprintf(
+            text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+            static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
     } else {
         std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
                       static_cast<long long>(seconds % 60));
