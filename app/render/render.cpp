@@ -271,7 +271,8 @@ public:
           start_(std::chrono::steady_clock::now()),
           last_(start_) {}
     void update(double doneSeconds) {
-        if (!shown_) return;
+        // Nothing until there is a speed to tell.
+        if (!shown_ || doneSeconds <= 0) return;
         const auto now = std::chrono::steady_clock::now();
         if (now - last_ < std::chrono::milliseconds(250)) return;
         last_ = now;
