@@ -125,13 +125,13 @@ demo-track: deps-demo
 
 # Every performance figure beside its budget, in one Markdown table (bench/run_bench.py says what
 # each part measures). About 14 minutes, ten of them one long run, whose length BENCH_SOAK_SECONDS
-# sets. Not a test.
+# sets; BENCH_ONLY=render (or any of run_bench.py's --only parts) runs only those. Not a test.
 BENCH_SOAK_SECONDS ?= 600
 bench: deps-bench build
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target frame_probe audio_bench -- \
 	    --no-print-directory --quiet
 	@/usr/bin/python3 bench/run_bench.py $(BUILD_DIR) data --soak-seconds $(BENCH_SOAK_SECONDS) \
-	    --json $(BUILD_DIR)/bench.json
+	    $(if $(BENCH_ONLY),--only $(BENCH_ONLY)) --json $(BUILD_DIR)/bench.json
 
 # What the audio path costs while the demo track plays, beside mpg123 decoding it, and what
 # listening to another player costs instead, on PulseAudio and PipeWire. Not a test.

@@ -5,48 +5,22 @@
 #include <cstdlib>
 
 #include "app/pointer.h"
+#include "app/scene.h"
 #include "app/session_bus/session_bus.h"
 #include "app/x11_window.h"
-#include "figure/figure.h"
 #include "motion/music.h"
 #include "overlay/caption.h"
-#include "overlay/overlay.h"
 #include "trackball/trackball.h"
 
 void display() {
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glLoadIdentity();
-    glTranslatef(0, 0, -8);
-    glPushMatrix();
-    applyObjectRotation();
-    // The figure is modelled with its body axis along +z; turn that to screen-up.
-    glRotatef(-90, 1, 0, 0);
-    glTranslated(0, 0, -0.65);
-    drawTorso();
-    glPopMatrix();
-
-    glDisable(GL_LIGHTING);
-    glColor3f(1, 1, 1);
-    for (int line = 0; line < 3; ++line) {
-        drawText(CREDIT_X, CREDIT_Y[line], "%s", CREDIT_LINES[line]);
-    }
-    drawCaption(glutGet(GLUT_ELAPSED_TIME));
-    glEnable(GL_LIGHTING);
-
+    drawScene(glutGet(GLUT_WINDOW_WIDTH), glutGet(GLUT_WINDOW_HEIGHT), glutGet(GLUT_ELAPSED_TIME),
+              applyObjectRotation);
     glFlush();
     glutSwapBuffers();
 }
 
 void reshape(int width, int height) {
-    glViewport(0, 0, width, height);
-    // With no height there is no aspect; keep the last projection until the window has area again.
-    if (height > 0) {
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        gluPerspective(60, static_cast<double>(width) / height, 1, 50);
-    }
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
+    setProjection(width, height);
     setWindowSize(width, height);
     windowGeometryChanged();
     glutPostRedisplay();

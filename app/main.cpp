@@ -7,6 +7,7 @@
 #include "app/chores.h"
 #include "app/command_line.h"
 #include "app/handlers.h"
+#include "app/render/render.h"
 #include "app/scene.h"
 #include "app/session_bus/session_bus.h"
 #include "app/x11_window.h"
@@ -28,6 +29,8 @@ int main(int argc, char** argv) {
     if (command.exitStatus >= 0) return command.exitStatus;
     // Folders list their entries in the user's language's order, as a file manager does.
     std::setlocale(LC_COLLATE, "");
+    // A video needs no display, so it starts before GLUT looks for one.
+    if (!command.renderTo.empty()) return renderVideo(command);
     if (command.listen) {
         listenToDefaultOutput();
     } else {

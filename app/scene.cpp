@@ -1,11 +1,15 @@
 #include "app/scene.h"
 
 #include <GL/gl.h>
+#include <GL/glu.h>
 
-#include "trackball/trackball.h"
+#include "figure/figure.h"
 #include "motion/music.h"
+#include "overlay/caption.h"
+#include "overlay/overlay.h"
+#include "trackball/trackball.h"
 
-void initScene() {
+void initLighting() {
     glClearColor(0, 0, 0, 0);
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_NORMALIZE);
@@ -39,7 +43,43 @@ void initScene() {
     glShadeModel(GL_SMOOTH);
     // Tubes are open, so their insides show; light them with the reversed normal.
     glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, 1);
+}
 
+void initScene() {
+    initLighting();
     resetObjectRotation();
     startMusic();
+}
+
+void setProjection(int width, int height) {
+    glViewport(0, 0, width, height);
+    // With no height there is no aspect; keep the last projection until the window has area again.
+    if (height > 0) {
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        gluPerspective(60, static_cast<double>(width) / height, 1, 50);
+    }
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+void drawScene(int width, int height, int nowMs, const std::function<void()>& turnFigure) {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glLoadIdentity();
+    glTranslatef(0, 0, -8);
+    glPushMatrix();
+    turnFigure();
+    // The figure is modelled with its body axis along +z; turn that to screen-up.
+    glRotatef(-90, 1, 0, 0);
+    glTranslated(0, 0, -0.65);
+    drawTorso();
+    glPopMatrix();
+
+    glDisable(GL_LIGHTING);
+    glColor3f(1, 1, 1);
+    for (int line = 0; line < 3; ++line) {
+        drawText(width, height, CREDIT_X, CREDIT_Y[line], "%s", CREDIT_LINES[line]);
+    }
+    drawCaption(nowMs, width, height);
+    glEnable(GL_LIGHTING);
 }

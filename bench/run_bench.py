@@ -2,7 +2,7 @@
 """Runs every benchmark of `make bench` and prints one Markdown table of the figures and budgets.
 
     bench/run_bench.py BUILD_DIR DATA_DIR [--soak-seconds 600] [--pairs 3] [--run-seconds 20]
-                       [--only audio,compare,caption,library,soak] [--json FILE]
+                       [--only audio,compare,caption,library,soak,render] [--json FILE]
 
 Everything draws on a private Xvfb server (Mesa's software renderer) and plays into SDL's disk
 driver writing to /dev/null, so nothing reaches the desktop or a sound card. The shipped binary is
@@ -15,6 +15,11 @@ is on the screen.
   soak     dancer alone for --soak-seconds: tick pacing and memory over the whole run
   caption  dancer on the demo track showing nothing, then with its caption kept showing (`i` every
            3 s), in turn: what drawing the caption costs
+  render   `dancer --render` making a video of the demo track with no display, beside FFmpeg's own
+           showcqt visualiser making one of the same track at the same size, rate and encoder
+           settings (libx264 veryfast, CRF 20, AAC 160 kbit/s), in turn, at 800x800 50 fps and
+           1920x1080 30 fps: speed as a multiple of real time, CPU and peak memory; then dancer on
+           a minute of music (the track looped as a playlist) for memory against length
   library  dancer given one file, then a library of 20,000 tracks in 2,000 folders (hard links to
            that file): the time to the window, to the first sound, and the memory per track
 
@@ -303,6 +308,58 @@ def run_library(build, data, display, probe, rounds, seconds=8, folders=2000, pe
         for kind, results in runs.items()}}
 
 
+RENDER_SETTINGS = ((800, 800, 50), (1920, 1080, 30))
+
+
+def timed(command, env=None):
+    """Wall seconds, CPU seconds (user + system) and peak RSS in MiB of one command run to its end."""
+    began = time.monotonic()
+    process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(process.pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0, command
+    return {"wall_s": time.monotonic() - began, "cpu_s": usage.ru_utime + usage.ru_stime,
+            "peak_rss_mib": usage.ru_maxrss / 1024}
+
+
+def media_seconds(path):
+    return float(subprocess.run(["ffprobe", "-v", "error", "-show_entries", "format=duration",
+                                 "-of", "csv=p=0", path], capture_output=True, text=True,
+                                check=True).stdout)
+
+
+def run_render(build, data, pairs):
+    dancer, track = os.path.join(build, "dancer"), os.path.join(data, "1.mp3")
+    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    seconds = media_seconds(track)
+    results = {"track_s": seconds}
+    with tempfile.TemporaryDirectory(prefix="dancer-bench-") as scratch:
+        out = os.path.join(scratch, "video.mp4")
+        for width, height, fps in RENDER_SETTINGS:
+            runs = {"dancer": [], "showcqt": []}
+            for _ in range(pairs):
+                log(f"render {width}x{height} {fps} fps: dancer, then showcqt")
+                runs["dancer"].append(timed([dancer, "--render", out, "--force", "--size",
+                                             f"{width}x{height}", "--fps", str(fps), track], env))
+                runs["showcqt"].append(timed([
+                    "ffmpeg", "-v", "error", "-y", "-i", track, "-filter_complex",
+                    f"[0:a]showcqt=s={width}x{height}:r={fps}[v]", "-map", "[v]", "-map", "0:a",
+                    "-c:v", "libx264", "-preset", "veryfast", "-crf", "20", "-c:a", "aac",
+                    "-b:a", "160k", out]))
+            for kind in runs:
+                for run in runs[kind]:
+                    run["speed"] = seconds / run["wall_s"]
+            results[f"{width}x{height}@{fps}"] = runs
+        # A minute of music, the track again and again through a playlist, for memory by length.
+        playlist = os.path.join(scratch, "minute.m3u")
+        with open(playlist, "w") as f:
+            f.write("\n".join([track] * max(1, round(60 / seconds))) + "\n")
+        log("render a minute of music")
+        results["minute"] = timed([dancer, "--render", out, "--force", playlist], env)
+        results["minute"]["video_s"] = media_seconds(out)
+    return results
+
+
 def machine():
     model = "?"
     with open("/proc/cpuinfo") as f:
@@ -427,6 +484,27 @@ def table(results, args):
             f"{statistics.median(one['rss_mib']):.1f} → {statistics.median(many['rss_mib']):.1f} "
             f"MiB; {per_track:.0f} bytes", "", "reported")
 
+    if "render" in results:
+        r = results["render"]
+        section(f"Video of the demo track ({r['track_s']:.1f} s) with no display, dancer --render "
+                "beside ffmpeg's showcqt (in the ffplay column), libx264 veryfast CRF 20 and AAC, "
+                "median (range)")
+        for width, height, fps in RENDER_SETTINGS:
+            runs = r[f"{width}x{height}@{fps}"]
+            speed = {kind: [run["speed"] for run in runs[kind]] for kind in runs}
+            ok = statistics.median(speed["dancer"]) >= statistics.median(speed["showcqt"])
+            row(f"{width}x{height}, {fps} fps: speed, times real time",
+                spread(speed["dancer"], "{:.2f}"), spread(speed["showcqt"], "{:.2f}"),
+                f"at least showcqt's: {verdict(ok)}")
+            row("  CPU seconds per second of video",
+                spread([run["cpu_s"] / r["track_s"] for run in runs["dancer"]], "{:.2f}"),
+                spread([run["cpu_s"] / r["track_s"] for run in runs["showcqt"]], "{:.2f}"))
+            row("  peak RSS", spread([run["peak_rss_mib"] for run in runs["dancer"]], "{:.1f}") +
+                " MiB", spread([run["peak_rss_mib"] for run in runs["showcqt"]], "{:.1f}") + " MiB")
+        minute = r["minute"]
+        row(f"peak RSS, {minute['video_s']:.0f} s of music at 800x800, 50 fps",
+            f"{minute['peak_rss_mib']:.1f} MiB", "", "against the demo track's above")
+
     return "\n".join(rows)
 
 
@@ -437,7 +515,7 @@ def main():
     parser.add_argument("--soak-seconds", type=float, default=600)
     parser.add_argument("--pairs", type=int, default=3)
     parser.add_argument("--run-seconds", type=float, default=20)
-    parser.add_argument("--only", default="audio,compare,caption,library,soak")
+    parser.add_argument("--only", default="audio,compare,caption,library,soak,render")
     parser.add_argument("--json", help="also write every figure to this file")
     args = parser.parse_args()
     parts = args.only.split(",")
@@ -447,6 +525,8 @@ def main():
     results = {"machine": machine()}
     if "audio" in parts:
         results["audio"] = run_audio(build, data)
+    if "render" in parts:
+        results["render"] = run_render(build, data, args.pairs)
     xvfb, display = start_xvfb()
     try:
         if "compare" in parts:

@@ -22,15 +22,40 @@ static GLUquadric* legQuadric = gluNewQuadric();
 static GLUquadric* armJointQuadric = gluNewQuadric();
 static GLUquadric* armQuadric = gluNewQuadric();
 
+// From keepFigureShapes on, each shape is drawn from a display list of GLU's calls made the first
+// time, not made anew.
+static bool shapesKept = false;
+
+// Draws one shape that `make` makes with GLU; `list` is the call site's own, 0 until it is kept.
+template <typename Make>
+static void drawShape(GLuint& list, const Make& make) {
+    if (!shapesKept) {
+        make();
+    } else if (list != 0) {
+        glCallList(list);
+    } else {
+        list = glGenLists(1);
+        glNewList(list, GL_COMPILE_AND_EXECUTE);
+        make();
+        glEndList();
+    }
+}
+
+void keepFigureShapes() {
+    shapesKept = true;
+}
+
 // The hips sit on the drum's bottom rim, so the drum's radius is also their sideways offset.
 static double pelvisRadius = 0.5;
 
 // Upper arms, forearms, thighs and shins share one shape: a ball at the joint, a tube hanging from
 // 1.1 to 0.1 below it, and the origin left 1.2 below, where the next joint is.
 static void drawLimbSegment(GLUquadric* jointQuadric, GLUquadric* tubeQuadric) {
-    gluSphere(jointQuadric, 0.15, 10, 10);
+    static GLuint list1 = 0;
+    drawShape(list1, [=] { gluSphere(jointQuadric, 0.15, 10, 10); });
     glTranslated(0, 0, -1.1);
-    gluCylinder(tubeQuadric, 0.15, 0.15, 1, 20, 20);
+    static GLuint list2 = 0;
+    drawShape(list2, [=] { gluCylinder(tubeQuadric, 0.15, 0.15, 1, 20, 20); });
     glTranslated(0, 0, -0.1);
 }
 
@@ -38,12 +63,15 @@ void drawTorso() {
     glPushMatrix();
     glRotated(10 * bodyPhase - 5, 1, 0, 0);
     glRotated(60 * bodyPhase - 30, 0, 0, 1);
-    gluCylinder(torsoQuadric, 0.5, 0.8, 1.3, 20, 20);
-    gluDisk(torsoBottomQuadric, 0, 0.5, 20, 20);
+    static GLuint list3 = 0;
+    drawShape(list3, [=] { gluCylinder(torsoQuadric, 0.5, 0.8, 1.3, 20, 20); });
+    static GLuint list4 = 0;
+    drawShape(list4, [=] { gluDisk(torsoBottomQuadric, 0, 0.5, 20, 20); });
 
     glPushMatrix();
     glTranslated(0, 0, 1.3);
-    gluDisk(torsoTopQuadric, 0, 0.8, 20, 20);
+    static GLuint list5 = 0;
+    drawShape(list5, [=] { gluDisk(torsoTopQuadric, 0, 0.8, 20, 20); });
     glTranslated(0, 0, -0.05);
     drawHeadAndNeck();
     glPopMatrix();
@@ -69,12 +97,15 @@ void drawTorso() {
 void drawHeadAndNeck() {
     glPushMatrix();
     glRotated(18 * bodyPhase, 1, 0, 0);
-    gluCylinder(neckQuadric, 0.2, 0.2, 0.6, 10, 10);
+    static GLuint list6 = 0;
+    drawShape(list6, [=] { gluCylinder(neckQuadric, 0.2, 0.2, 0.6, 10, 10); });
     glTranslated(0, 0, 0.6);
-    gluSphere(neckQuadric, 0.2, 10, 10);
+    static GLuint list7 = 0;
+    drawShape(list7, [=] { gluSphere(neckQuadric, 0.2, 10, 10); });
     glRotated(42 * bodyPhase, 1, 0, 0);
     glTranslated(0, 0, 0.3);
-    gluSphere(headQuadric, 0.5, 20, 20);
+    static GLuint list8 = 0;
+    drawShape(list8, [=] { gluSphere(headQuadric, 0.5, 20, 20); });
     glPopMatrix();
 }
 
@@ -101,7 +132,8 @@ void drawForearm() {
     glPushMatrix();
     glRotated(-90 * armPhase, 1, 0, 0);
     drawLimbSegment(armJointQuadric, armQuadric);
-    gluSphere(armJointQuadric, 0.15, 10, 10);
+    static GLuint list9 = 0;
+    drawShape(list9, [=] { gluSphere(armJointQuadric, 0.15, 10, 10); });
     glPopMatrix();
 }
 
@@ -109,7 +141,8 @@ void drawWaist() {
     glPushMatrix();
     glRotated(30 * bodyPhase - 15, 0, 0, 1);
     glTranslated(0, 0, -0.5);
-    gluCylinder(waistQuadric, 0.3, 0.3, 0.5, 10, 10);
+    static GLuint list10 = 0;
+    drawShape(list10, [=] { gluCylinder(waistQuadric, 0.3, 0.3, 0.5, 10, 10); });
     glTranslated(0, 0, 0.05);
     drawPelvis();
     glPopMatrix();
@@ -118,12 +151,15 @@ void drawWaist() {
 void drawPelvis() {
     glPushMatrix();
     glTranslated(0, 0, -0.5);
-    gluCylinder(pelvisQuadric, pelvisRadius, pelvisRadius, 0.5, 20, 20);
-    gluDisk(pelvisBottomQuadric, 0, pelvisRadius, 20, 20);
+    static GLuint list11 = 0;
+    drawShape(list11, [=] { gluCylinder(pelvisQuadric, pelvisRadius, pelvisRadius, 0.5, 20, 20); });
+    static GLuint list12 = 0;
+    drawShape(list12, [=] { gluDisk(pelvisBottomQuadric, 0, pelvisRadius, 20, 20); });
 
     glPushMatrix();
     glTranslated(0, 0, 0.5);
-    gluDisk(pelvisTopQuadric, 0, pelvisRadius, 20, 20);
+    static GLuint list13 = 0;
+    drawShape(list13, [=] { gluDisk(pelvisTopQuadric, 0, pelvisRadius, 20, 20); });
     glPopMatrix();
 
     glPushMatrix();
@@ -179,8 +215,10 @@ void drawRightShin() {
 void drawFoot() {
     glPushMatrix();
     glRotated(-90, 1, 0, 0);
-    gluSphere(legJointQuadric, 0.15, 10, 10);
+    static GLuint list14 = 0;
+    drawShape(list14, [=] { gluSphere(legJointQuadric, 0.15, 10, 10); });
     glTranslated(0, 0, -0.7);
-    gluCylinder(legQuadric, 0, 0.15, 0.6, 20, 20);
+    static GLuint list15 = 0;
+    drawShape(list15, [=] { gluCylinder(legQuadric, 0, 0.15, 0.6, 20, 20); });
     glPopMatrix();
 }

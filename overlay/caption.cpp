@@ -1,6 +1,7 @@
 #include "overlay/caption.h"
 
-#include <GL/glut.h>
+#include <GL/gl.h>
+#include <GL/glu.h>
 
 #include "overlay/caption_image.h"
 
@@ -40,11 +41,9 @@ void setCaptionPaused(bool paused, int nowMs) {
     if (!captionImage.rgba.empty()) render();
 }
 
-void drawCaption(int nowMs) {
+void drawCaption(int nowMs, int width, int height) {
     const float opacity = opacityAt(nowMs);
     if (opacity <= 0) return;
-    const int width = glutGet(GLUT_WINDOW_WIDTH);
-    const int height = glutGet(GLUT_WINDOW_HEIGHT);
     if (width <= CAPTION_MARGIN || height <= CAPTION_MARGIN) return;
     // Window pixels, origin bottom left, for the raster position of the caption's top left corner.
     glMatrixMode(GL_PROJECTION);

@@ -14,6 +14,7 @@ void showCaption(const std::string& title, const std::string& artist, int nowMs)
 // While paused, the caption last shown stays in full and says so; unpaused, it shows
 // CAPTION_SHOWN_MS more, then fades. Nothing shows that was not shown before.
 void setCaptionPaused(bool paused, int nowMs);
-// Draws the caption as it stands at `nowMs`, if any of it shows. Leaves the GL state (matrices,
-// blending, depth test, pixel transfer) as it found it, as display expects.
-void drawCaption(int nowMs);
+// Draws the caption as it stands at `nowMs`, if any of it shows, in a viewport of `width` x `height`
+// pixels. Leaves the GL state (matrices, blending, depth test, pixel transfer) as it found it, as
+// the scene expects.
+void drawCaption(int nowMs, int width, int height);

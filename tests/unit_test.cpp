@@ -14,12 +14,14 @@
 
 #include "app/command_line.h"
 #include "app/handlers.h"
+#include "app/render/render_plan.h"
 #include "figure/figure.h"
 #include "motion/sound/audio_tap.h"
 #include "motion/sound/sound_server.h"
 #include "motion/motion_driver.h"
 #include "motion/motion_state.h"
 #include "motion/music.h"
+#include "overlay/overlay.h"
 #include "trackball/trackball.h"
 
 namespace {
@@ -276,6 +278,108 @@ TEST(CommandLine, GlutsOptionsAreNoOperandsAndWhatFollowsADoubleDashIsOnlyOperan
     EXPECT_EQ(command.exitStatus, -1);
     EXPECT_EQ(command.operands, (std::vector<std::string>{"a.mp3", "-", "-geometry", "--help"}));
     EXPECT_EQ(command.glutArgumentCount, 6);
+}
+
+TEST(CommandLine, AVideoTakesItsOptionsAndRefusesWhatItCannotMake) {
+    struct Case {
+        std::vector<const char*> args;
+        int exitStatus;
+        int width;
+        int fps;
+    };
+    const Case cases[] = {
+        {{"--render", "a.MP4", "x.ogg"}, -1, 800, 50},
+        {{"--render=a.webm", "--size", "1920x1080", "--fps=30", "--force"}, -1, 1920, 30},
+        {{"--render", "a.avi"}, 2, 800, 50},
+        {{"--render", "-"}, 2, 800, 50},
+        {{"--render", ".mkv"}, 2, 800, 50},
+        {{"--render", "a.mkv", "--size", "801x600"}, 2, 800, 50},
+        {{"--render", "a.mkv", "--size", "+800x600"}, 2, 800, 50},
+        {{"--render", "a.mkv", "--fps", "241"}, 2, 800, 50},
+        {{"--render", "a.mkv", "--fps", "0"}, 2, 800, 50},
+        {{"--render", "a.mkv", "--fps"}, 2, 800, 50},
+        {{"--size", "640x480"}, 2, 640, 50},
+        {{"--render", "a.mkv", "--listen"}, 2, 800, 50},
+    };
+    for (const Case& c : cases) {
+        std::vector<const char*> argv = {"dancer"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const CommandLine command =
+            readCommandLine(static_cast<int>(argv.size()), argv.data(), nullptr, stderr);
+        EXPECT_EQ(command.exitStatus, c.exitStatus) << c.args[0] << " " << c.args.size();
+        EXPECT_EQ(command.width, c.width) << c.args[0];
+        EXPECT_EQ(command.fps, c.fps) << c.args[0];
+    }
+}
+
+TEST(RenderPlan, TicksFallEvery20MsOfMusicAndEachFrameShowsTheLastTickBeforeIt) {
+    // Tick k analyses the 2048 samples before k x 882 at 44100; at 48000, before k x 960.
+    EXPECT_EQ(tickEndSample(0, 44100), 0);
+    EXPECT_EQ(tickEndSample(51, 44100), 44982);
+    EXPECT_EQ(tickEndSample(3 * 3600 * 50, 48000), 3LL * 3600 * 48000);
+    // At 30 fps frame 1 (33.3 ms) shows tick 1 (20 ms); frame 3 (100 ms) tick 5; at 240 fps
+    // frames 0 to 4 all show tick 0.
+    const std::int64_t frames[][3] = {{1, 30, 1}, {3, 30, 5}, {4, 240, 0}, {5, 240, 1},
+                                      {7, 1, 350}, {1, 50, 1}};
+    for (const auto& f : frames) EXPECT_EQ(tickOfFrame(f[0], static_cast<int>(f[1])), f[2]);
+    // A frame's sound starts at the first sample at or after its time.
+    EXPECT_EQ(frameStartSample(1, 30, 44100), 1470);
+    EXPECT_EQ(frameStartSample(1, 240, 44100), 184);
+    EXPECT_EQ(frameStartSample(2, 240, 44100), 368);
+    // Every frame whose time falls inside the music: 1 sample makes one frame, 1470 one at 30 fps.
+    EXPECT_EQ(framesForSamples(0, 30, 44100), 0);
+    EXPECT_EQ(framesForSamples(1, 30, 44100), 1);
+    EXPECT_EQ(framesForSamples(1470, 30, 44100), 1);
+    EXPECT_EQ(framesForSamples(1471, 30, 44100), 2);
+    EXPECT_EQ(framesForSamples(3LL * 3600 * 44100, 50, 44100), 3LL * 3600 * 50);
+    EXPECT_EQ(frameMilliseconds(7, 30), 233);
+    EXPECT_EQ(clockText(62), "1:02");
+    EXPECT_EQ(clockText(3725), "1:02:05");
+}
+
+TEST(RenderPlan, TheNameChoosesTheContainerAndTheSizeIsEven) {
+    Container container = Container::Mp4;
+    EXPECT_TRUE(containerForName("out/dance.WebM", container));
+    EXPECT_EQ(container, Container::Webm);
+    EXPECT_TRUE(containerForName("a.b/dance.mkv", container));
+    EXPECT_EQ(container, Container::Mkv);
+    for (const char* bad : {"dance", "dance.mov", "a.mp4/dance", "dir/.mp4", "dance.mp4 "}) {
+        EXPECT_FALSE(containerForName(bad, container)) << bad;
+    }
+    int width = 0;
+    int height = 0;
+    EXPECT_TRUE(readFrameSize("1920x1080", width, height));
+    EXPECT_EQ(width * 10000 + height, 19201080);
+    for (const char* bad : {"1920x1081", "14x14", "7682x100", "1920X1080", "1920x", "x1080",
+                            "1920x1080x2", " 1920x1080", "-16x16"}) {
+        EXPECT_FALSE(readFrameSize(bad, width, height)) << bad;
+    }
+}
+
+TEST(Glyphs, TheBuiltInCellsAreGlutsTimesRoman10) {
+    // Each line as long as GLUT makes it, in whole advances.
+    const int lengths[3] = {171, 222, 209};
+    for (int line = 0; line < 3; ++line) {
+        int length = 0;
+        for (const char* c = CREDIT_LINES[line]; *c != '\0'; ++c) {
+            length += builtInGlyph(static_cast<unsigned char>(*c)).width;
+        }
+        EXPECT_EQ(length, lengths[line]) << line;
+    }
+    // 'l': 4 wide, one byte a row, rows from the bottom: its foot on the baseline (row 3), its
+    // stem in the second column, its serif at row 9; below the baseline and above the serif the
+    // cell is empty. 'A' with a ring reaches the
+    // cell's top row. Codes the font lacks have no width.
+    const GlyphCell l = builtInGlyph('l');
+    EXPECT_EQ(l.width, 4);
+    EXPECT_EQ(l.height, 13);
+    EXPECT_EQ(l.descent, 3);
+    const std::vector<int> rows(l.bits, l.bits + 13);
+    EXPECT_EQ(rows, (std::vector<int>{0, 0, 0, 0xe0, 0x40, 0x40, 0x40, 0x40, 0x40, 0xc0, 0, 0, 0}));
+    const GlyphCell ring = builtInGlyph(0xc5);
+    EXPECT_NE(ring.bits[12], 0);
+    EXPECT_EQ(builtInGlyph('\n').width, 0);
+    EXPECT_EQ(builtInGlyph(0x85).width, 0);
 }
 }  // namespace
 

@@ -9,6 +9,8 @@
 # Quiet and quick when everything is present; apt-get update runs only when something is missing.
 set -eu
 
+# A video (--render) draws through EGL with no display and is encoded by FFmpeg's libraries; its
+# credits' glyphs are made at build time, by FreeType, from xfonts-75dpi's Times Roman.
 # TagLib's development package is libtag1-dev up to Debian 12 and libtag-dev from 13 on. The
 # captions are laid out by Pango in the desktop's sans-serif font; DejaVu covers Latin, Greek and
 # Cyrillic where nothing else is installed.
@@ -20,7 +22,8 @@ esac
 run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev libx11-dev
   libgl1-mesa-dri libsdl2-dev libsdl2-mixer-dev libasound2-dev libpulse-dev libmpg123-dev libkissfft-dev
   $taglib_pkg libpango1.0-dev libcairo2-dev fonts-dejavu-core libsystemd-dev libxss-dev
-  libxrandr-dev"
+  libxrandr-dev libegl-dev libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
+  libfreetype-dev xfonts-75dpi"
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack needs `file` to run it.
 package_pkgs="dpkg-dev file"
 # lame, mpg123 and sox (with its MP3 format) make and decode the tests' music; lame alone remakes the
@@ -33,8 +36,8 @@ package_pkgs="dpkg-dev file"
 # orders them. playerctl is the desktop's media controls; mpv (with its MPRIS plugin) is a desktop
 # player to listen to; python3-gi serves a screen saver on the tests' bus, which dbus-send asks
 # things of, and xset sets the X server's. libfuse3 (fuse3) serves the tests a folder that never
-# answers, as a network's may not.
-test_pkgs="playerctl mpv mpv-mpris python3-gi libfuse3-dev fuse3 dbus-bin x11-xserver-utils libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
+# answers, as a network's may not. ffmpeg's ffprobe and decoder read back the videos made.
+test_pkgs="ffmpeg playerctl mpv mpv-mpris python3-gi libfuse3-dev fuse3 dbus-bin x11-xserver-utils libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
   python3-pytest-xvfb lame mpg123 sox libsox-fmt-mp3 desktop-file-utils libglib2.0-bin lintian appstream
   pulseaudio pulseaudio-utils pipewire wireplumber pipewire-pulse dbus-daemon openbox locales
   $package_pkgs"

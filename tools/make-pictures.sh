@@ -1,6 +1,7 @@
 #!/bin/sh
 # Pictures for the README from a real headless run on the demo track: the figure dancing.
-#   tools/make-pictures.sh    writes docs/screenshot.png (the whole window) and docs/dancing.gif
+#   tools/make-pictures.sh    writes docs/screenshot.png (the whole window), docs/dancing.gif and
+#                             docs/video-frame.png (a frame of a video dancer --render made)
 # The sound goes to SDL's disk driver and from there to /dev/null: that driver takes the music at
 # the pace it would be heard, so the figure moves as it would on speakers.
 # DANCE_SECONDS (default 4) sets the GIF's length; it takes a frame every 100 ms.
@@ -57,3 +58,11 @@ write_png "$scratch/screenshot.png" "$root/docs/screenshot.png"
 cp "$scratch/dancing.gif" "$root/docs/dancing.gif"
 took=$(($(frame_time $((frames - 1))) - start))
 echo "docs/screenshot.png; docs/dancing.gif: $frames frames over $took ms, $size bytes"
+
+# A frame of a video of the demo track, as `dancer --render` makes it with no display: 12 s in,
+# 1280x720, the figure turning 20 degrees a second.
+env -u DISPLAY "$DANCER_BIN" --render "$scratch/video.mp4" --size 1280x720 --spin 20 \
+    "$root/data/1.mp3"
+ffmpeg -v error -ss 12 -i "$scratch/video.mp4" -frames:v 1 -vf scale=640:360 "$scratch/video-frame.png"
+write_png "$scratch/video-frame.png" "$root/docs/video-frame.png"
+echo "docs/video-frame.png"

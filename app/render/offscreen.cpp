@@ -1,0 +1,133 @@
+#include "app/render/offscreen.h"
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+#include <cstring>
+
+namespace {
+EGLDisplay display = EGL_NO_DISPLAY;
+EGLContext context = EGL_NO_CONTEXT;
+GLuint framebuffer = 0;
+GLuint renderbuffers[2] = {0, 0};  // colour, depth
+int frameWidth = 0;                // pixels
+int frameHeight = 0;               // pixels
+
+PFNGLGENFRAMEBUFFERSPROC genFramebuffers;
+PFNGLBINDFRAMEBUFFERPROC bindFramebuffer;
+PFNGLGENRENDERBUFFERSPROC genRenderbuffers;
+PFNGLBINDRENDERBUFFERPROC bindRenderbuffer;
+PFNGLRENDERBUFFERSTORAGEPROC renderbufferStorage;
+PFNGLFRAMEBUFFERRENDERBUFFERPROC framebufferRenderbuffer;
+PFNGLCHECKFRAMEBUFFERSTATUSPROC checkFramebufferStatus;
+PFNGLDELETEFRAMEBUFFERSPROC deleteFramebuffers;
+PFNGLDELETERENDERBUFFERSPROC deleteRenderbuffers;
+
+template <typename Function>
+bool find(Function& function, const char* name) {
+    function = reinterpret_cast<Function>(eglGetProcAddress(name));
+    return function != nullptr;
+}
+
+// The display of Mesa's surfaceless platform, which needs no window system at all; where EGL
+// lacks it, the default display.
+EGLDisplay openDisplay() {
+    const char* extensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+    if (extensions != nullptr &&
+        std::strstr(extensions, "EGL_MESA_platform_surfaceless") != nullptr) {
+        auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
+            eglGetProcAddress("eglGetPlatformDisplayEXT"));
+        if (getPlatformDisplay != nullptr) {
+            EGLDisplay surfaceless =
+                getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+            if (surfaceless != EGL_NO_DISPLAY) return surfaceless;
+        }
+    }
+    return eglGetDisplay(EGL_DEFAULT_DISPLAY);
+}
+
+bool makeFramebuffer() {
+    if (!find(genFramebuffers, "glGenFramebuffers") ||
+        !find(bindFramebuffer, "glBindFramebuffer") ||
+        !find(genRenderbuffers, "glGenRenderbuffers") ||
+        !find(bindRenderbuffer, "glBindRenderbuffer") ||
+        !find(renderbufferStorage, "glRenderbufferStorage") ||
+        !find(framebufferRenderbuffer, "glFramebufferRenderbuffer") ||
+        !find(checkFramebufferStatus, "glCheckFramebufferStatus") ||
+        !find(deleteFramebuffers, "glDeleteFramebuffers") ||
+        !find(deleteRenderbuffers, "glDeleteRenderbuffers")) {
+        return false;
+    }
+    genFramebuffers(1, &framebuffer);
+    bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    genRenderbuffers(2, renderbuffers);
+    bindRenderbuffer(GL_RENDERBUFFER, renderbuffers[0]);
+    renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, frameWidth, frameHeight);
+    framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
+                            renderbuffers[0]);
+    // Depth and stencil together, as a window's default framebuffer has them.
+    bindRenderbuffer(GL_RENDERBUFFER, renderbuffers[1]);
+    renderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, frameWidth, frameHeight);
+    framebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER,
+                            renderbuffers[1]);
+    if (checkFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return false;
+    glDrawBuffer(GL_COLOR_ATTACHMENT0);
+    glReadBuffer(GL_COLOR_ATTACHMENT0);
+    return true;
+}
+}  // namespace
+
+bool openOffscreen(int width, int height, std::string& why) {
+    frameWidth = width;
+    frameHeight = height;
+    display = openDisplay();
+    EGLint major = 0;
+    EGLint minor = 0;
+    if (display == EGL_NO_DISPLAY || !eglInitialize(display, &major, &minor)) {
+        why = "no OpenGL offscreen (EGL finds no display)";
+        return false;
+    }
+    // Any surface type: a window is what eglChooseConfig assumes, and there is none.
+    const EGLint wanted[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_SURFACE_TYPE, EGL_DONT_CARE,
+                             EGL_NONE};
+    EGLConfig config = nullptr;
+    EGLint configs = 0;
+    if (!eglBindAPI(EGL_OPENGL_API) || !eglChooseConfig(display, wanted, &config, 1, &configs) ||
+        configs < 1) {
+        why = "no OpenGL offscreen (EGL offers no desktop OpenGL)";
+        return false;
+    }
+    context = eglCreateContext(display, config, EGL_NO_CONTEXT, nullptr);
+    if (context == EGL_NO_CONTEXT ||
+        !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
+        why = "no OpenGL offscreen (EGL makes no context without a surface)";
+        return false;
+    }
+    if (!makeFramebuffer()) {
+        why = "no OpenGL offscreen (no framebuffer of that size)";
+        return false;
+    }
+    return true;
+}
+
+void readOffscreen(unsigned char* bgra) {
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadPixels(0, 0, frameWidth, frameHeight, GL_BGRA, GL_UNSIGNED_BYTE, bgra);
+}
+
+void closeOffscreen() {
+    if (framebuffer != 0) {
+        deleteFramebuffers(1, &framebuffer);
+        deleteRenderbuffers(2, renderbuffers);
+        framebuffer = 0;
+    }
+    if (display != EGL_NO_DISPLAY) {
+        eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        if (context != EGL_NO_CONTEXT) eglDestroyContext(display, context);
+        eglTerminate(display);
+    }
+    context = EGL_NO_CONTEXT;
+    display = EGL_NO_DISPLAY;
+}

@@ -1,0 +1,13 @@
+// app/render/offscreen.h: an OpenGL context with no window and no display, through EGL: Mesa's
+// software renderer, or a GPU where one answers. The thread that opens it draws with it.
+#pragma once
+#include <string>
+
+// Makes a compatibility-profile context current on the calling thread, drawing into a framebuffer
+// of `width` x `height` pixels with depth, as a window with GLUT_RGB | GLUT_DEPTH would. False,
+// with why in `why`, when there is none to be had.
+bool openOffscreen(int width, int height, std::string& why);
+// Copies what was drawn into `bgra`: width x height x 4 bytes, rows from the bottom.
+void readOffscreen(unsigned char* bgra);
+// Lets the context and its framebuffer go.
+void closeOffscreen();
