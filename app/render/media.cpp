@@ -10,7 +10,6 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,15 +86,6 @@ std::int64_t seekView(void* opaque, std::int64_t offset, int whence) {
     if (offset < -base) return AVERROR(EINVAL);
     file.position = static_cast<std::uint64_t>(base + offset);
     return static_cast<std::int64_t>(file.position);
-}
-
-const char* describeFileType(mode_t mode) {
-    if (S_ISDIR(mode)) return "a directory, not a file";
-    if (S_ISFIFO(mode)) return "a pipe, not a file";
-    if (S_ISCHR(mode)) return "a character device, not a file";
-    if (S_ISBLK(mode)) return "a block device, not a file";
-    if (S_ISSOCK(mode)) return "a socket, not a file";
-    return "not a regular file";
 }
 
 struct Demuxer {
@@ -206,34 +196,17 @@ void appendResampled(MusicDecoder& music, const AVFrame* frame, std::vector<floa
 MusicDecoder* openMusic(const char* path, double& seconds, std::string& whyNot) {
     av_log_set_level(AV_LOG_QUIET);
     seconds = 0;
-    // Without O_NONBLOCK a FIFO would block here until a writer came along.
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        whyNot = std::strerror(errno);
+    OpenedMusicFile opened;
+    const char* problem = nullptr;
+    if (!openMusicFile(path, opened, problem)) {
+        whyNot = problem;
         return nullptr;
     }
     auto* music = new MusicDecoder;
-    music->file.fd = fd;
-    struct stat info;
-    unsigned char head[SNIFF_BYTES];
-    ssize_t headLength = 0;
-    const char* problem = nullptr;
-    if (fstat(fd, &info) != 0) {
-        problem = std::strerror(errno);
-    } else if (!S_ISREG(info.st_mode)) {
-        problem = describeFileType(info.st_mode);
-    } else if ((headLength = pread(fd, head, sizeof head, 0)) <= 0) {
-        problem = headLength == 0 ? "empty file" : std::strerror(errno);
-    }
-    if (problem != nullptr) {
-        whyNot = problem;
-        closeMusic(music);
-        return nullptr;
-    }
-    const AudioFormat format = sniffAudioFormat(head, static_cast<std::size_t>(headLength));
+    music->file.fd = opened.fd;
+    const AudioFormat format = sniffAudioFormat(opened.head, opened.headLength);
     const Demuxer demuxer = demuxerFor(format);
-    music->file.view = viewForDecoder(format, readFileAt, &music->file.fd,
-                                      static_cast<std::uint64_t>(info.st_size));
+    music->file.view = viewForDecoder(format, readFileAt, &music->file.fd, opened.size);
     std::string why;
     if (music->file.view.problem != nullptr) {
         why = music->file.view.problem;

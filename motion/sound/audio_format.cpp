@@ -1,8 +1,10 @@
 #include "motion/sound/audio_format.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -155,7 +157,42 @@ void hideFlacTags(DecoderView& view, ReadBytesAt read, void* file) {
     }
     view.problem = "it has too many metadata blocks";
 }
+const char* describeFileType(mode_t mode) {
+    if (S_ISDIR(mode)) return "a directory, not a file";
+    if (S_ISFIFO(mode)) return "a pipe, not a file";
+    if (S_ISCHR(mode)) return "a character device, not a file";
+    if (S_ISBLK(mode)) return "a block device, not a file";
+    if (S_ISSOCK(mode)) return "a socket, not a file";
+    return "not a regular file";
+}
 }  // namespace
+
+bool openMusicFile(const char* path, OpenedMusicFile& file, const char*& whyNot) {
+    // Without O_NONBLOCK a FIFO would block here until a writer came along.
+    file.fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file.fd < 0) {
+        whyNot = std::strerror(errno);
+        return false;
+    }
+    struct stat info;
+    ssize_t headLength = 0;
+    whyNot = nullptr;
+    if (fstat(file.fd, &info) != 0) {
+        whyNot = std::strerror(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        whyNot = describeFileType(info.st_mode);
+    } else if ((headLength = pread(file.fd, file.head, SNIFF_BYTES, 0)) <= 0) {
+        whyNot = headLength == 0 ? "empty file" : std::strerror(errno);
+    }
+    if (whyNot != nullptr) {
+        close(file.fd);
+        file.fd = -1;
+        return false;
+    }
+    file.size = static_cast<std::uint64_t>(info.st_size);
+    file.headLength = static_cast<std::size_t>(headLength);
+    return true;
+}
 
 std::size_t readFileHead(const char* path, unsigned char* head) {
     // Without O_NONBLOCK a FIFO would block here until a writer came along.

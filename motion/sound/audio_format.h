@@ -12,6 +12,18 @@ constexpr std::size_t SNIFF_BYTES = 12;
 // Reads the first bytes of the file at `path`, up to SNIFF_BYTES, into `head`; returns how many (0
 // when it cannot be read). A FIFO is not waited on.
 std::size_t readFileHead(const char* path, unsigned char* head);
+
+// A music file opened to be decoded: its descriptor, its size in bytes and its first bytes.
+struct OpenedMusicFile {
+    int fd = -1;
+    std::uint64_t size = 0;
+    unsigned char head[SNIFF_BYTES] = {};
+    std::size_t headLength = 0;
+};
+// Opens `path` to be decoded, only as a regular file that is not empty (a FIFO is refused without
+// waiting for a writer), and reads its first bytes through the descriptor, so that the file cannot
+// be swapped between the check and the read. False with why not, and nothing left open. Any thread.
+bool openMusicFile(const char* path, OpenedMusicFile& file, const char*& whyNot);
 // ID3 tag or MPEG frame sync is MP3, RIFF....WAVE is WAV, OggS is Ogg, fLaC is FLAC, and anything
 // else is tried as MP3: there is no answer that hands the bytes to a tracker or MIDI decoder, which
 // would read a device file without end.

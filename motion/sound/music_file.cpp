@@ -2,7 +2,6 @@
 
 #include <SDL.h>
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <mpg123.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,15 +17,6 @@
 #include "motion/sound/audio_format.h"
 
 namespace {
-const char* describeFileType(mode_t mode) {
-    if (S_ISDIR(mode)) return "a directory, not a file";
-    if (S_ISFIFO(mode)) return "a pipe, not a file";
-    if (S_ISCHR(mode)) return "a character device, not a file";
-    if (S_ISBLK(mode)) return "a block device, not a file";
-    if (S_ISSOCK(mode)) return "a socket, not a file";
-    return "not a regular file";
-}
-
 std::size_t readMusicFileAt(void* fd, std::uint64_t offset, unsigned char* into, std::size_t count) {
     const ssize_t got = pread(*static_cast<int*>(fd), into, count, static_cast<off_t>(offset));
     return got > 0 ? static_cast<std::size_t>(got) : 0;
@@ -145,33 +135,16 @@ std::string unplayable(const Decoder& decoder, const char* why) {
 }  // namespace
 
 Mix_Music* loadMusicFile(const char* path, std::string& whyNot) {
-    // Without O_NONBLOCK a FIFO would block here until a writer came along.
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        whyNot = std::strerror(errno);
-        return nullptr;
-    }
-    // Asked of the open descriptor, so the file cannot be swapped between the check and the read.
-    struct stat info;
-    unsigned char head[SNIFF_BYTES];
-    ssize_t headLength = 0;
+    OpenedMusicFile file;
     const char* problem = nullptr;
-    if (fstat(fd, &info) != 0) {
-        problem = std::strerror(errno);
-    } else if (!S_ISREG(info.st_mode)) {
-        problem = describeFileType(info.st_mode);
-    } else if ((headLength = pread(fd, head, sizeof head, 0)) <= 0) {
-        problem = headLength == 0 ? "empty file" : std::strerror(errno);
-    }
-    if (problem != nullptr) {
+    if (!openMusicFile(path, file, problem)) {
         whyNot = problem;
-        close(fd);
         return nullptr;
     }
-    const AudioFormat format = sniffAudioFormat(head, headLength);
+    int fd = file.fd;
+    const AudioFormat format = sniffAudioFormat(file.head, file.headLength);
     const Decoder decoder = decoderFor(format);
-    const DecoderView view =
-        viewForDecoder(format, readMusicFileAt, &fd, static_cast<std::uint64_t>(info.st_size));
+    const DecoderView view = viewForDecoder(format, readMusicFileAt, &fd, file.size);
     if (view.problem != nullptr) {
         whyNot = unplayable(decoder, view.problem);
         close(fd);
