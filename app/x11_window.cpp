@@ -105,16 +105,26 @@ struct Area {
 };
 
 // The whole screen, and the monitors on it where the server knows them (RandR 1.5).
-std::vector<Area> screenAndMonitors(Display* display, Window root) {
-    Window none = None;
-    int x = 0;
-    int y = 0;
+// A window's size and place in its parent, and the root window above it; false if it has gone.
+bool geometryOf(Display* display, Window window, Area& area, Window& root) {
     unsigned width = 0;
     unsigned height = 0;
     unsigned border = 0;
     unsigned depth = 0;
-    XGetGeometry(display, root, &none, &x, &y, &width, &height, &border, &depth);
-    std::vector<Area> areas{{0, 0, static_cast<int>(width), static_cast<int>(height)}};
+    if (!XGetGeometry(display, window, &root, &area.x, &area.y, &width, &height, &border,
+                      &depth)) {
+        return false;
+    }
+    area.width = static_cast<int>(width);
+    area.height = static_cast<int>(height);
+    return true;
+}
+
+std::vector<Area> screenAndMonitors(Display* display, Window root) {
+    Area screen{0, 0, 0, 0};
+    Window none = None;
+    geometryOf(display, root, screen, none);
+    std::vector<Area> areas{{0, 0, screen.width, screen.height}};
     int eventBase = 0;
     int errorBase = 0;
     int major = 0;
@@ -134,23 +144,16 @@ std::vector<Area> screenAndMonitors(Display* display, Window root) {
 
 bool coversAMonitor(Display* display, Window window) {
     Window root = None;
-    int x = 0;
-    int y = 0;
-    unsigned width = 0;
-    unsigned height = 0;
-    unsigned border = 0;
-    unsigned depth = 0;
-    if (!XGetGeometry(display, window, &root, &x, &y, &width, &height, &border, &depth)) {
-        return false;
-    }
+    Area shown{0, 0, 0, 0};
+    if (!geometryOf(display, window, shown, root)) return false;
     // Where the window is on the screen, whatever frame a window manager put it in.
     Window child = None;
-    XTranslateCoordinates(display, window, root, 0, 0, &x, &y, &child);
+    XTranslateCoordinates(display, window, root, 0, 0, &shown.x, &shown.y, &child);
     const std::vector<Area> areas = screenAndMonitors(display, root);
     return std::any_of(areas.begin(), areas.end(), [&](const Area& area) {
-        return area.width > 0 && x <= area.x && y <= area.y &&
-               x + static_cast<int>(width) >= area.x + area.width &&
-               y + static_cast<int>(height) >= area.y + area.height;
+        return area.width > 0 && shown.x <= area.x && shown.y <= area.y &&
+               shown.x + shown.width >= area.x + area.width &&
+               shown.y + shown.height >= area.y + area.height;
     });
 }
 

@@ -369,11 +369,24 @@ int addSound(VideoWriter& writer, const float* stereo, int frames) {
     return got < 0 ? got : std::min(error, 0);
 }
 
-int openVideoEncoder(VideoWriter& writer, const Codecs& codecs, const VideoSettings& settings) {
-    const AVCodec* encoder = avcodec_find_encoder_by_name(codecs.video);
+// The encoder named, with a context for it in `context`, its headers where the container wants them.
+int newEncoder(const VideoWriter& writer, const char* name, const AVCodec*& encoder,
+               AVCodecContext*& context) {
+    encoder = avcodec_find_encoder_by_name(name);
     if (encoder == nullptr) return AVERROR_ENCODER_NOT_FOUND;
-    writer.video = avcodec_alloc_context3(encoder);
-    if (writer.video == nullptr) return AVERROR(ENOMEM);
+    context = avcodec_alloc_context3(encoder);
+    if (context == nullptr) return AVERROR(ENOMEM);
+    if ((writer.format->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
+        context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    return 0;
+}
+
+int openVideoEncoder(VideoWriter& writer, const Codecs& codecs, const VideoSettings& settings) {
+    const AVCodec* encoder = nullptr;
+    if (const int error = newEncoder(writer, codecs.video, encoder, writer.video); error < 0) {
+        return error;
+    }
     AVCodecContext& codec = *writer.video;
     codec.width = settings.width;
     codec.height = settings.height;
@@ -383,9 +396,6 @@ int openVideoEncoder(VideoWriter& writer, const Codecs& codecs, const VideoSetti
     // A fixed count, not one a thread per core: the encoders split the work by it, so the same
     // count gives the same frames on any machine.
     codec.thread_count = 2;
-    if ((writer.format->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
-        codec.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
     AVDictionary* options = nullptr;
     // CRF 0 is lossless, as the encoders' own tools take it: a quantiser of 0, every pixel kept.
     av_dict_set_int(&options,
@@ -415,10 +425,10 @@ int openVideoEncoder(VideoWriter& writer, const Codecs& codecs, const VideoSetti
 }
 
 int openAudioEncoder(VideoWriter& writer, const Codecs& codecs) {
-    const AVCodec* encoder = avcodec_find_encoder_by_name(codecs.audio);
-    if (encoder == nullptr) return AVERROR_ENCODER_NOT_FOUND;
-    writer.audio = avcodec_alloc_context3(encoder);
-    if (writer.audio == nullptr) return AVERROR(ENOMEM);
+    const AVCodec* encoder = nullptr;
+    if (const int error = newEncoder(writer, codecs.audio, encoder, writer.audio); error < 0) {
+        return error;
+    }
     AVCodecContext& codec = *writer.audio;
     codec.sample_rate = codecs.audioRate;
     codec.sample_fmt = codecs.audioFormat;
@@ -426,9 +436,6 @@ int openAudioEncoder(VideoWriter& writer, const Codecs& codecs) {
     codec.time_base = AVRational{1, codecs.audioRate};
     codec.bit_rate = 160000;
     codec.thread_count = 1;
-    if ((writer.format->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
-        codec.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
     int error = avcodec_open2(writer.audio, encoder, nullptr);
     if (error < 0) return error;
     writer.audioStream = avformat_new_stream(writer.format, nullptr);

@@ -5,26 +5,18 @@
 #include <cstring>
 #include <string>
 
+#include "motion/sound/names.h"
+
 const char AUDIO_OUTPUT[] = "default audio output";
 
 namespace {
-// How many bytes the UTF-8 character at `text` takes, 0 if it is not one; C1 controls count as
-// none, for terminals take some of them as the start of a sequence.
+// How many bytes the UTF-8 character at `text` takes, 0 if it is not one or is a control; C1
+// controls count too, for terminals take some of them as the start of a sequence.
 std::size_t printableUtf8Length(const unsigned char* text, std::size_t left) {
-    const unsigned char lead = text[0];
-    if (lead >= 0x20 && lead < 0x7f) return 1;
-    std::size_t length = lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3
-                       : lead >= 0xf0 && lead <= 0xf4 ? 4 : 0;
-    if (length == 0 || length > left) return 0;
-    unsigned codePoint = lead & (0x7fu >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((text[i] & 0xc0) != 0x80) return 0;
-        codePoint = codePoint << 6 | (text[i] & 0x3fu);
-    }
-    const unsigned smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    const bool valid = codePoint >= smallest[length] && codePoint <= 0x10ffff &&
-                       (codePoint < 0xd800 || codePoint > 0xdfff) && codePoint >= 0xa0;
-    return valid ? length : 0;
+    std::size_t length = 0;
+    const unsigned codePoint = decodeUtf8(text, left, length);
+    const bool control = codePoint < 0x20 || (codePoint >= 0x7f && codePoint < 0xa0);
+    return control ? 0 : length;
 }
 
 // The letter of a control character's short escape, as C and the shells write it; 0 for none.

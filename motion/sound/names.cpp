@@ -10,9 +10,14 @@
 namespace {
 constexpr char REPLACEMENT[] = "\xEF\xBF\xBD";  // U+FFFD
 
-// The code point of the UTF-8 character at `text`, and its length in `length`; 0 in `length`
-// where the bytes are not one (overlong, a surrogate, past U+10FFFF, cut short).
-unsigned decoded(const unsigned char* text, std::size_t left, std::size_t& length) {
+// What breaks a line or drives a terminal; Pango starts a new paragraph at several of them.
+bool breaksOrControls(unsigned codePoint) {
+    return codePoint < 0x20 || (codePoint >= 0x7f && codePoint < 0xa0) || codePoint == 0x2028 ||
+           codePoint == 0x2029;
+}
+}  // namespace
+
+unsigned decodeUtf8(const unsigned char* text, std::size_t left, std::size_t& length) {
     const unsigned char lead = text[0];
     length = lead < 0x80 ? 1 : lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3
            : lead >= 0xf0 && lead <= 0xf4 ? 4 : 0;
@@ -36,19 +41,12 @@ unsigned decoded(const unsigned char* text, std::size_t left, std::size_t& lengt
     return codePoint;
 }
 
-// What breaks a line or drives a terminal; Pango starts a new paragraph at several of them.
-bool breaksOrControls(unsigned codePoint) {
-    return codePoint < 0x20 || (codePoint >= 0x7f && codePoint < 0xa0) || codePoint == 0x2028 ||
-           codePoint == 0x2029;
-}
-}  // namespace
-
 std::string cleanName(const std::string& name) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
     std::string clean;
     for (std::size_t i = 0; i < name.size();) {
         std::size_t length = 0;
-        const unsigned codePoint = decoded(bytes + i, name.size() - i, length);
+        const unsigned codePoint = decodeUtf8(bytes + i, name.size() - i, length);
         std::string character = length == 0 ? REPLACEMENT
                               : breaksOrControls(codePoint) ? " " : name.substr(i, length);
         if (clean.size() + character.size() > NAME_BYTES_MAX) break;

@@ -8,6 +8,9 @@
 // At most this many bytes of a name are kept: nothing shows that many anyway.
 constexpr std::size_t NAME_BYTES_MAX = 1024;
 
+// The code point of the UTF-8 character at `text` (`left` bytes there), and its length in bytes in
+// `length`: 0 where the bytes are not one (overlong, a surrogate, past U+10FFFF, cut short). Pure.
+unsigned decodeUtf8(const unsigned char* text, std::size_t left, std::size_t& length);
 // `name`, bytes from anywhere, as valid UTF-8 of at most NAME_BYTES_MAX bytes, cut at a
 // character's start: bytes that are not UTF-8 become U+FFFD, and control characters (C0, DEL, C1
 // with NEL) and line and paragraph separators (U+2028, U+2029) become spaces, so that a name is
