@@ -2,10 +2,14 @@
 
 #include <GL/glut.h>
 
+#include <utility>
+#include <vector>
+
 #include "app/pointer.h"
 #include "app/session_bus/session_bus.h"
 #include "app/x11_window.h"
 #include "motion/music.h"
+#include "motion/sound/sound_server.h"
 #include "overlay/caption.h"
 
 namespace {
@@ -24,6 +28,11 @@ void keepScreenAwake() {
 
 void doFrameChores() {
     pollSessionBus();
+    // Listening to one player, what the bus says of them tells whose sound to hear, and the
+    // caption names only the one heard.
+    std::vector<BusPlayer> players;
+    if (desktopPlayersChanged(players)) hearDesktopPlayers(std::move(players));
+    nameOnlyPlayer(playerHeard(), listeningToEverything());
     const int nowMs = glutGet(GLUT_ELAPSED_TIME);
     TrackTags tags;
     if (trackStarted(tags) || desktopTrackStarted(tags)) {

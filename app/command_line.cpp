@@ -9,6 +9,7 @@
 
 #include "app/render/render_plan.h"
 #include "motion/sound/messages.h"
+#include "motion/sound/names.h"
 
 namespace {
 const char USAGE[] = R"(Usage: dancer [OPTION]... [FILE|FOLDER|PLAYLIST]...
@@ -23,6 +24,15 @@ played, whatever the files are named.
 
       --listen     play nothing; dance to what the default output is playing
                    (another player, a browser, a game), through the sound server
+      --listen=APP dance to what the application APP plays, and nothing else
+                   (APP as --list-players names it: mpv, firefox, ...)
+      --listen=player
+                   dance to the desktop's media player that plays; rest while
+                   it is paused
+      --list-players
+                   print what plays now, one stream a line: the name to give
+                   --listen=, playing or paused, what it plays, and its media
+                   player's title if it has one
       --fullscreen start full screen; f or F11 brings the window back
       --render OUT write a video of the dance to OUT instead of opening a window,
                    with the music as its sound track, each track once; no display
@@ -118,6 +128,19 @@ CommandLine readCommandLine(int argc, const char* const* argv, std::FILE* out, s
             command.glutArgumentCount = i;
         } else if (std::strcmp(argument, "--listen") == 0) {
             command.listen = true;
+        } else if (std::strncmp(argument, "--listen=", 9) == 0) {
+            command.listen = true;
+            command.listenedApp = cleanName(argument + 9);
+            command.listenTo = command.listenedApp == "player" ? ListenTo::Player
+                                                             : ListenTo::Application;
+            if (command.listenedApp.empty()) {
+                std::fputs("dancer: --listen= takes an application's name, or player; see "
+                           "'dancer --help'\n", err);
+                command.exitStatus = 2;
+                return command;
+            }
+        } else if (std::strcmp(argument, "--list-players") == 0) {
+            command.listPlayers = true;
         } else if (std::strcmp(argument, "--fullscreen") == 0) {
             command.fullScreen = true;
         } else if (const char* option = videoOption(argument); option != nullptr) {
@@ -187,6 +210,10 @@ CommandLine readCommandLine(int argc, const char* const* argv, std::FILE* out, s
     } else if (command.listen && !command.renderTo.empty()) {
         std::fputs("dancer: --render makes a video of music files, not of what the desktop plays; "
                    "see 'dancer --help'\n", err);
+        command.exitStatus = 2;
+    } else if (command.listPlayers && (command.listen || !command.operands.empty() ||
+                                       !command.renderTo.empty())) {
+        std::fputs("dancer: --list-players takes nothing else; see 'dancer --help'\n", err);
         command.exitStatus = 2;
     } else if (command.listen && !command.operands.empty()) {
         std::fputs("dancer: --listen plays nothing, so it takes no files; see 'dancer --help'\n",

@@ -4,9 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "motion/sound/streams.h"
+
 struct CommandLine {
     std::vector<std::string> operands;  // music files and folders, as given
-    bool listen = false;                // --listen: dance to what the default output plays
+    bool listen = false;                // --listen: dance to what the desktop plays
+    ListenTo listenTo = ListenTo::Everything;  // --listen=APP, --listen=player: to whom
+    std::string listenedApp;            // --listen=APP: APP, cleaned
+    bool listPlayers = false;           // --list-players: say what plays now, and exit
     bool fullScreen = false;            // --fullscreen: start full screen
     int glutArgumentCount = 0;          // argv's leading entries GLUT may see: up to any "--"
     std::string renderTo;               // --render OUT: the video to write; empty: the window
@@ -21,7 +26,7 @@ struct CommandLine {
 
 // Reads the arguments GLUT also reads: its options, and the values that follow -display and
 // -geometry, are passed over; after "--" everything is an operand, which GLUT is not to see.
-// --help and --version are answered on `out` (status 0), an unknown option or --listen with files
-// in one line on `err` (status 2), as are a bad --size, --fps, --spin or --crf, a video name
+// --help and --version are answered on `out` (status 0), an unknown option, an empty --listen=, or
+// --listen or --list-players with files in one line on `err` (status 2), as are a bad --size, --fps, --spin or --crf, a video name
 // without .mp4, .mkv or .webm, a video option without --render, and --render with --listen.
 CommandLine readCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err);

@@ -3,6 +3,8 @@
 
 #include <clocale>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/chores.h"
 #include "app/command_line.h"
@@ -13,6 +15,8 @@
 #include "app/x11_window.h"
 #include "motion/motion_driver.h"
 #include "motion/music.h"
+#include "motion/sound/sound_server.h"
+#include "motion/sound/streams.h"
 
 // Author's name, then: use the mouse with the left button held down to rotate the object.
 static const char WINDOW_TITLE[] =
@@ -23,6 +27,22 @@ constexpr int WINDOW_X = 100;
 constexpr int WINDOW_Y = 100;
 constexpr int WINDOW_SIZE = 800;
 
+// What plays now, one stream a line, with no window: every stream but dancers'.
+static int listPlayers() {
+    std::vector<SoundStream> streams;
+    std::string why;
+    if (!listStreams(streams, why)) {
+        std::fprintf(stderr, "dancer: no sound server to ask what plays (%s)\n", why.c_str());
+        return 1;
+    }
+    const std::vector<BusPlayer> players = askDesktopPlayers();
+    for (const SoundStream& stream : streams) {
+        if (stream.binary == "dancer") continue;
+        std::printf("%s\n", describeStream(stream, players).c_str());
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
     // Answered before GLUT looks for a display, so that --help works without one.
     const CommandLine command = readCommandLine(argc, argv, stdout, stderr);
@@ -31,8 +51,9 @@ int main(int argc, char** argv) {
     std::setlocale(LC_COLLATE, "");
     // A video needs no display, so it starts before GLUT looks for one.
     if (!command.renderTo.empty()) return renderVideo(command);
+    if (command.listPlayers) return listPlayers();
     if (command.listen) {
-        listenToDefaultOutput();
+        listenToDesktop(command.listenTo, command.listenedApp);
     } else {
         chooseMusic(command.operands);
     }

@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
 
     const Run bare = tickFor(seconds / 4, false);
     if (listening) {
-        listenToDefaultOutput();
+        listenToDesktop(ListenTo::Everything, "");
         startMusic();
         // Until the recording has begun.
         if (tickFor(5, true, true).lags.empty()) return 1;

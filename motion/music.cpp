@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <iterator>
+#include <string>
 #include <utility>
 
 #include "motion/sound/audio_tap.h"
@@ -20,6 +21,8 @@ float spectrum[SPECTRUM_SIZE] = {};
 namespace {
 bool musicStarted = false;      // the output opened and music played
 bool listeningInstead = false;  // nothing plays; what the desktop plays is heard
+ListenTo listenedTo = ListenTo::Everything;
+std::string listenedApp;        // listening to one application: the name it was given
 bool musicChosen = false;       // the listing has started
 bool musicNamed = false;        // the command line named what plays
 bool stoppedAtStart = false;    // Stop: paused at the track's start until played again
@@ -74,13 +77,15 @@ void chooseMusic(std::vector<std::string> operands) {
     musicChosen = true;
 }
 
-void listenToDefaultOutput() {
+void listenToDesktop(ListenTo to, const std::string& app) {
     listeningInstead = true;
+    listenedTo = to;
+    listenedApp = app;
 }
 
 void startMusic() {
     if (listeningInstead) {
-        startListening(OUTPUT_RATE);
+        startListening(OUTPUT_RATE, listenedTo, listenedApp);
         return;
     }
     if (!musicChosen) chooseMusic({});

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "motion/sound/spectrum.h"
+#include "motion/sound/streams.h"
 #include "motion/sound/tags.h"
 
 // The spectrum of the latest fetch, SPECTRUM_SIZE amplitudes (a full-scale sine centred on a bin
@@ -18,9 +19,10 @@ extern float spectrum[SPECTRUM_SIZE];
 // working directory. Starts listing them, in a process of its own (motion/sound/library.h). Before
 // startMusic; without it, startMusic plays "1.mp3".
 void chooseMusic(std::vector<std::string> operands);
-// Instead of playing anything, listen to what the default output plays, through the sound server.
-// Before startMusic.
-void listenToDefaultOutput();
+// Instead of playing anything, listen through the sound server to what the desktop plays: all the
+// default output plays, one application (`app`, cleaned), or the desktop's media player that
+// plays. Before startMusic.
+void listenToDesktop(ListenTo to, const std::string& app);
 // Opens the default audio output and plays the tracks in turn as they are listed, the list over
 // and over (one track loops without a gap); until one is listed that can play, the output hears
 // silence. A track that cannot play says why in one line on stderr and is passed over; if the

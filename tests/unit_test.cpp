@@ -149,7 +149,7 @@ TEST(Tap, WhatIsHeardFollowsTheHandOversAndFallsSilentWhenTheyStop) {
     }
     // Listening, a recording that stops is a server gone or stalled: silence a twentieth of a
     // second on, so that the figure rests as it would in silence.
-    startListening(44100);
+    startListening(44100, ListenTo::Everything, "");
     tapMixedOutput(stereo.data() + 2000, 4410);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     readHeardWindow(window.data(), SPECTRUM_WINDOW);

@@ -1,18 +1,25 @@
 #include <systemd/sd-bus.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "app/session_bus/bus.h"
 #include "app/session_bus/session_bus.h"
 #include "motion/sound/names.h"
+#include "motion/sound/streams.h"
 
 // The desktop's media players, followed while listening: what each plays, and whether it plays.
 namespace {
 constexpr char MPRIS_PATH[] = "/org/mpris/MediaPlayer2";
 constexpr char PLAYER_INTERFACE[] = "org.mpris.MediaPlayer2.Player";
+constexpr char ROOT_INTERFACE[] = "org.mpris.MediaPlayer2";
+// Past this many players, others are not followed: no desktop has that many.
+constexpr std::size_t PLAYERS_MAX = 64;
 // The names players own; anything else that signals on their path is not followed.
 constexpr char PLAYER_NAMES[] = "org.mpris.MediaPlayer2.";
 
@@ -20,11 +27,31 @@ struct DesktopPlayer {
     bool playing = false;
     std::string track;  // its id, title and artist: any of them changing is another track
     TrackTags tags;
+    unsigned process = 0;  // its connection's process id, once the bus has said
+    std::string identity;
+    std::string desktopEntry;
+    unsigned long startedPlaying = 0;
 };
 // By unique bus name: each owns a player's name, and goes when it loses one.
 std::map<std::string, DesktopPlayer> desktopPlayers;
 bool desktopTrackNew = false;  // a player that plays has started another track since last asked
 TrackTags desktopTrack;
+unsigned long playerStarts = 0;   // players that started to play, as far as followed
+bool playersChanged = false;      // since they were last handed over
+int answersAwaited = 0;           // asked of the bus, not yet answered
+bool playersListed = false;       // the bus has said which players there are, and all of them
+                                  // have answered once
+bool namesListed = false;         // the bus has said which names there are
+// Asked whose process a player is: by the number each asking carries, the player's unique name.
+std::map<std::uintptr_t, std::string> processesAsked;
+std::uintptr_t askings = 0;
+// Whose tracks are named: any player's, or, listening to one, only the one heard.
+bool nameAnyPlayer = true;
+std::string namedPlayer;
+
+bool named(const std::string& busName) {
+    return nameAnyPlayer || busName == namedPlayer;
+}
 
 // Reads a variant holding a string (or an object path, as some players send track ids).
 void readString(sd_bus_message* message, std::string& value) {
@@ -68,7 +95,14 @@ void readPlayer(sd_bus_message* message, DesktopPlayer& player) {
         if (std::strcmp(name, "PlaybackStatus") == 0) {
             std::string status;
             readString(message, status);
+            if (status == "Playing" && !player.playing) player.startedPlaying = ++playerStarts;
             player.playing = status == "Playing";
+        } else if (std::strcmp(name, "Identity") == 0) {
+            readString(message, player.identity);
+            player.identity = cleanName(player.identity);
+        } else if (std::strcmp(name, "DesktopEntry") == 0) {
+            readString(message, player.desktopEntry);
+            player.desktopEntry = cleanName(player.desktopEntry);
         } else if (std::strcmp(name, "Metadata") == 0 &&
                    sd_bus_message_enter_container(message, 'v', "a{sv}") > 0) {
             std::string id, title, artist;
@@ -96,10 +130,13 @@ void readPlayer(sd_bus_message* message, DesktopPlayer& player) {
 }
 
 // Another track of a player that plays is news; one that was playing before it was found is not.
-void update(DesktopPlayer& player, sd_bus_message* properties, bool quietly) {
+void update(const std::string& busName, sd_bus_message* properties, bool quietly) {
+    DesktopPlayer& player = desktopPlayers[busName];
     const std::string trackBefore = player.track;
     readPlayer(properties, player);
-    if (player.playing && player.track != trackBefore && !player.tags.title.empty() && !quietly) {
+    playersChanged = true;
+    if (player.playing && player.track != trackBefore && !player.tags.title.empty() && !quietly &&
+        named(busName)) {
         desktopTrackNew = true;
         desktopTrack = player.tags;
     }
@@ -111,7 +148,7 @@ int onPropertiesChanged(sd_bus_message* signal, void*, sd_bus_error*) {
         std::strcmp(interface, PLAYER_INTERFACE) == 0) {
         const char* sender = sd_bus_message_get_sender(signal);
         const auto player = desktopPlayers.find(sender != nullptr ? sender : "");
-        if (player != desktopPlayers.end()) update(player->second, signal, false);
+        if (player != desktopPlayers.end()) update(player->first, signal, false);
     }
     return 0;
 }
@@ -119,27 +156,69 @@ int onPropertiesChanged(sd_bus_message* signal, void*, sd_bus_error*) {
 // The answer comes from the name's owner, before any word of its going.
 void found(sd_bus_message* answer, bool quietly) {
     const char* owner = sd_bus_message_get_sender(answer);
-    if (!sd_bus_message_is_method_error(answer, nullptr) && owner != nullptr) {
-        update(desktopPlayers[owner], answer, quietly);
+    if (!sd_bus_message_is_method_error(answer, nullptr) && owner != nullptr &&
+        (desktopPlayers.count(owner) != 0 || desktopPlayers.size() < PLAYERS_MAX)) {
+        update(owner, answer, quietly);
     }
 }
 
-int onPlayerFound(sd_bus_message* answer, void*, sd_bus_error*) {
-    found(answer, false);
+void answered() {
+    --answersAwaited;
+    if (namesListed && answersAwaited == 0 && !playersListed) {
+        playersListed = true;
+        playersChanged = true;
+    }
+}
+
+// Whose process a player is, for its sound to be told apart from others'.
+int onProcessFound(sd_bus_message* answer, void* asking, sd_bus_error*) {
+    answered();
+    const auto player = processesAsked.find(reinterpret_cast<std::uintptr_t>(asking));
+    if (player == processesAsked.end()) return 0;
+    const std::string busName = player->second;
+    processesAsked.erase(player);
+    std::uint32_t process = 0;
+    const auto known = desktopPlayers.find(busName);
+    if (known == desktopPlayers.end() || sd_bus_message_is_method_error(answer, nullptr) ||
+        sd_bus_message_read(answer, "u", &process) < 0) {
+        return 0;
+    }
+    known->second.process = process;
+    playersChanged = true;
     return 0;
 }
 
-// Found as following begins: the track it plays then is not news.
-int onPlayerFoundFirst(sd_bus_message* answer, void*, sd_bus_error*) {
-    found(answer, true);
+void askProcess(const std::string& busName) {
+    processesAsked[++askings] = busName;
+    sd_bus_call_method_async(sessionBus(), nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                             "org.freedesktop.DBus", "GetConnectionUnixProcessID", onProcessFound,
+                             reinterpret_cast<void*>(askings), "s", busName.c_str());
+    ++answersAwaited;
+}
+
+// `first` (any non-null) marks an answer asked for as following began.
+int onPlayerFound(sd_bus_message* answer, void* first, sd_bus_error*) {
+    const char* owner = sd_bus_message_get_sender(answer);
+    const bool isNew = owner != nullptr && desktopPlayers.count(owner) == 0;
+    // Found as following begins: the track it plays then is not news.
+    found(answer, first != nullptr);
+    if (isNew && desktopPlayers.count(owner) != 0) askProcess(owner);
+    answered();
     return 0;
 }
 
-void askPlayer(const char* name, sd_bus_message_handler_t onAnswer) {
+void ask(const char* name, const char* interface, void* first) {
+    if (sd_bus_call_method_async(sessionBus(), nullptr, name, MPRIS_PATH,
+                                 "org.freedesktop.DBus.Properties", "GetAll", onPlayerFound, first,
+                                 "s", interface) >= 0) {
+        ++answersAwaited;
+    }
+}
+
+void askPlayer(const char* name, void* first) {
     if (std::strncmp(name, PLAYER_NAMES, sizeof PLAYER_NAMES - 1) != 0) return;
-    sd_bus_call_method_async(sessionBus(), nullptr, name, MPRIS_PATH,
-                             "org.freedesktop.DBus.Properties", "GetAll", onAnswer, nullptr, "s",
-                             PLAYER_INTERFACE);
+    ask(name, PLAYER_INTERFACE, first);
+    ask(name, ROOT_INTERFACE, first);
 }
 
 int onNameOwnerChanged(sd_bus_message* signal, void*, sd_bus_error*) {
@@ -148,8 +227,8 @@ int onNameOwnerChanged(sd_bus_message* signal, void*, sd_bus_error*) {
     const char* after = nullptr;
     if (sd_bus_message_read(signal, "sss", &name, &before, &after) < 0) return 0;
     if (std::strncmp(name, PLAYER_NAMES, sizeof PLAYER_NAMES - 1) != 0) return 0;
-    if (*before != '\0') desktopPlayers.erase(before);
-    if (*after != '\0') askPlayer(name, onPlayerFound);
+    if (*before != '\0' && desktopPlayers.erase(before) != 0) playersChanged = true;
+    if (*after != '\0') askPlayer(name, nullptr);
     return 0;
 }
 
@@ -157,20 +236,31 @@ int onNamesListed(sd_bus_message* answer, void*, sd_bus_error*) {
     char** names = nullptr;
     if (sd_bus_message_is_method_error(answer, nullptr) ||
         sd_bus_message_read_strv(answer, &names) < 0 || names == nullptr) {
+        // Nothing to follow: no player is all there is to know.
+        playersListed = true;
+        playersChanged = true;
         return 0;
     }
+    static int first;
     for (char** name = names; *name != nullptr; ++name) {
-        askPlayer(*name, onPlayerFoundFirst);
+        askPlayer(*name, &first);
         std::free(*name);
     }
     std::free(names);
+    namesListed = true;
+    ++answersAwaited;
+    answered();
     return 0;
 }
 }  // namespace
 
 void followDesktopPlayers() {
     sd_bus* bus = connectedBus();
-    if (bus == nullptr) return;
+    if (bus == nullptr) {
+        playersListed = true;
+        playersChanged = true;
+        return;
+    }
     // Players that come and go, what they play, and those already there. Should one of these
     // fail, the bus is failing too: nothing is followed, and nothing is said.
     sd_bus_match_signal_async(bus, nullptr, nullptr, MPRIS_PATH, "org.freedesktop.DBus.Properties",
@@ -183,6 +273,50 @@ void followDesktopPlayers() {
                              "org.freedesktop.DBus", "ListNames", onNamesListed, nullptr, "");
 }
 
+bool desktopPlayersChanged(std::vector<BusPlayer>& players) {
+    if (!playersChanged || !playersListed) return false;
+    playersChanged = false;
+    players.clear();
+    for (const auto& [busName, known] : desktopPlayers) {
+        BusPlayer player;
+        player.busName = busName;
+        player.process = known.process;
+        player.identity = known.identity;
+        player.desktopEntry = known.desktopEntry;
+        player.title = known.tags.title;
+        player.playing = known.playing;
+        player.startedPlaying = known.startedPlaying;
+        players.push_back(player);
+    }
+    return true;
+}
+
+void nameOnlyPlayer(const std::string& busName, bool any) {
+    if (any == nameAnyPlayer && busName == namedPlayer) return;
+    nameAnyPlayer = any;
+    namedPlayer = busName;
+    // The player now heard, playing a track, has it named.
+    const auto player = desktopPlayers.find(busName);
+    if (!any && player != desktopPlayers.end() && player->second.playing &&
+        !player->second.tags.title.empty()) {
+        desktopTrackNew = true;
+        desktopTrack = player->second.tags;
+    }
+}
+
+std::vector<BusPlayer> askDesktopPlayers() {
+    std::vector<BusPlayer> players;
+    followDesktopPlayers();
+    sd_bus* bus = sessionBus();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (bus != nullptr && !playersListed && std::chrono::steady_clock::now() < deadline) {
+        if (sd_bus_process(bus, nullptr) > 0) continue;
+        if (sd_bus_wait(bus, 100000) < 0) break;
+    }
+    desktopPlayersChanged(players);
+    return players;
+}
+
 bool desktopTrackStarted(TrackTags& tags) {
     if (!desktopTrackNew) return false;
     desktopTrackNew = false;
@@ -192,7 +326,7 @@ bool desktopTrackStarted(TrackTags& tags) {
 
 bool desktopNowPlaying(TrackTags& tags) {
     for (const auto& [name, player] : desktopPlayers) {
-        if (player.playing && !player.tags.title.empty()) {
+        if (player.playing && !player.tags.title.empty() && named(name)) {
             tags = player.tags;
             return true;
         }

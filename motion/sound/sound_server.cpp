@@ -14,10 +14,15 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "motion/sound/audio_tap.h"
 #include "motion/sound/messages.h"
+#include "motion/sound/names.h"
+#include "motion/sound/streams.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -41,9 +46,25 @@ bool watching = false;
 constexpr pa_usec_t FRAGMENT_USEC = 20000;
 pa_sample_spec recordedFormat{PA_SAMPLE_FLOAT32NE, 44100, 2};
 pa_stream* recording = nullptr;
-std::string recordedSink;     // whose monitor is recorded
-bool recordingFailed = false; // its sink went, and with it the recording
+std::string recordedSink;     // whose monitor is recorded, listening to everything
+bool recordingFailed = false; // its sink went, or its stream moved or ended, and with it the recording
 bool silenceSaid = false;     // the last line said that nothing can be listened to
+
+// Listening to one application or player: the streams playing, as the server last listed them,
+// and what of them is heard.
+ListenTo listenTo = ListenTo::Everything;
+std::string listenedApp;
+// Past this many streams, the rest of a listing is passed over: no desktop plays that many.
+constexpr std::size_t STREAMS_MAX = 1024;
+std::vector<SoundStream> streams;
+std::vector<SoundStream> streamsComing;  // the listing under way
+bool streamsListed = false;             // a whole listing has come since the connection was made
+bool streamsStale = false;              // the server said they changed: list them again
+bool streamsBeingListed = false;
+std::vector<BusPlayer> busPlayers;      // as the session bus last told of them
+bool busPlayersKnown = false;           // the bus has told of all of them, or there is none
+Listened listened;                      // what is recorded now
+std::string choiceSaid;                 // the last line said of what is listened to
 
 void say(const char* what) {
     tellUser(AUDIO_OUTPUT, what);
@@ -58,8 +79,18 @@ void stopRecording() {
     recordedSink.clear();
 }
 
+void forgetStreams() {
+    streams.clear();
+    streamsComing.clear();
+    streamsListed = false;
+    streamsStale = false;
+    streamsBeingListed = false;
+    listened = Listened{};
+}
+
 void disconnectServer() {
     stopRecording();
+    forgetStreams();
     pa_context_disconnect(serverLink);
     pa_context_unref(serverLink);
     serverLink = nullptr;
@@ -119,6 +150,7 @@ void noteRecordingState(pa_stream* stream, void*) {
 // The default output's monitor, recorded anew whenever the default output is another.
 void recordDefaultOutput(pa_context*, const pa_server_info* info, void*) {
     if (info == nullptr || info->default_sink_name == nullptr ||
+        listened.kind != Listened::Everything ||
         recordedSink == info->default_sink_name) {
         return;
     }
@@ -143,24 +175,147 @@ void recordDefaultOutput(pa_context*, const pa_server_info* info, void*) {
     pa_stream_connect_record(recording, monitor.c_str(), &buffering, flags);
 }
 
-void askForDefaultOutput(pa_context* link, pa_subscription_event_type_t, std::uint32_t, void*) {
+void askForDefaultOutput(pa_context* link) {
     pa_operation_unref(pa_context_get_server_info(link, recordDefaultOutput, nullptr));
 }
 
-// Once connected: the default output now and whenever it changes.
-void followDefaultOutput() {
-    pa_context_set_subscribe_callback(serverLink, askForDefaultOutput, nullptr);
-    pa_operation_unref(pa_context_subscribe(serverLink, PA_SUBSCRIPTION_MASK_SERVER, nullptr,
-                                            nullptr));
-    askForDefaultOutput(serverLink, PA_SUBSCRIPTION_EVENT_SERVER, 0, nullptr);
+// A stream's own monitor: what it plays into its output, and nothing of other streams there. The
+// server records it from that output's monitor, which must be named.
+void recordStream(pa_context*, const pa_sink_info* info, int, void*) {
+    if (info == nullptr || listened.kind != Listened::Stream || info->index != listened.sink ||
+        recording != nullptr) {
+        return;
+    }
+    recording = pa_stream_new(serverLink, "dancer listening", &recordedFormat, nullptr);
+    if (recording == nullptr) return;
+    pa_stream_set_read_callback(recording, handOverRecording, nullptr);
+    pa_stream_set_state_callback(recording, noteRecordingState, nullptr);
+    pa_stream_set_monitor_stream(recording, listened.stream);
+    pa_buffer_attr buffering;
+    buffering.maxlength = UINT32_MAX;
+    buffering.tlength = UINT32_MAX;
+    buffering.prebuf = UINT32_MAX;
+    buffering.minreq = UINT32_MAX;
+    buffering.fragsize =
+        static_cast<std::uint32_t>(pa_usec_to_bytes(FRAGMENT_USEC, &recordedFormat));
+    const std::string monitor = std::to_string(info->monitor_source);
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING);
+    pa_stream_connect_record(recording, monitor.c_str(), &buffering, flags);
+}
+
+const char* property(const pa_proplist* properties, const char* key) {
+    const char* value = pa_proplist_gets(properties, key);
+    return value != nullptr ? value : "";
+}
+
+void noteStream(pa_context*, const pa_sink_input_info* info, int end, void*) {
+    if (end != 0 || info == nullptr) {
+        if (end == 0) return;
+        streams.swap(streamsComing);
+        streamsComing.clear();
+        streamsListed = true;
+        streamsBeingListed = false;
+        return;
+    }
+    if (streamsComing.size() >= STREAMS_MAX) return;
+    SoundStream stream;
+    stream.index = info->index;
+    stream.sink = info->sink;
+    stream.playing = info->corked == 0;
+    stream.application = cleanName(property(info->proplist, PA_PROP_APPLICATION_NAME));
+    stream.binary = cleanName(property(info->proplist, PA_PROP_APPLICATION_PROCESS_BINARY));
+    stream.description = cleanName(property(info->proplist, PA_PROP_MEDIA_NAME));
+    // The same stream keeps its processes: they are read once.
+    for (const SoundStream& known : streams) {
+        if (known.index == stream.index) stream.processes = known.processes;
+    }
+    if (stream.processes.empty()) {
+        char* end = nullptr;
+        const char* id = property(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
+        const unsigned long process = std::strtoul(id, &end, 10);
+        if (*id != '\0' && *end == '\0' && process < 1UL << 22) {
+            stream.processes = processLineage(static_cast<unsigned>(process));
+        }
+    }
+    streamsComing.push_back(std::move(stream));
+}
+
+void noteServerEvent(pa_context* link, pa_subscription_event_type_t event, std::uint32_t, void*) {
+    if ((event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
+        streamsStale = true;
+    } else if (listened.kind == Listened::Everything) {
+        askForDefaultOutput(link);
+    }
+}
+
+// Once connected: the default output now and whenever it changes, and, listening to one
+// application or player, the streams as they come, change and go.
+void followServer() {
+    pa_context_set_subscribe_callback(serverLink, noteServerEvent, nullptr);
+    const bool everything = listenTo == ListenTo::Everything;
+    const auto mask = static_cast<pa_subscription_mask_t>(
+        PA_SUBSCRIPTION_MASK_SERVER | (everything ? 0 : PA_SUBSCRIPTION_MASK_SINK_INPUT));
+    pa_operation_unref(pa_context_subscribe(serverLink, mask, nullptr, nullptr));
+    if (everything) {
+        listened.kind = Listened::Everything;
+        askForDefaultOutput(serverLink);
+    } else {
+        streamsStale = true;
+    }
+}
+
+void sayChoice(const Listened& choice) {
+    std::string line;
+    if (choice.kind == Listened::Stream) {
+        line = "listening to " + choice.who;
+    } else if (choice.kind == Listened::Nothing) {
+        line = choice.who + " plays nothing; resting until it does";
+    } else {
+        line = "no media player on the desktop; listening to all the default output plays";
+    }
+    if (line == choiceSaid) return;
+    choiceSaid = line;
+    std::fprintf(stderr, "dancer: %s\n", line.c_str());
+}
+
+// Listening to one application or player: lists the streams when they have changed, and records
+// the one to hear, or nothing, whenever that changes.
+void followStreams() {
+    if (streamsStale && !streamsBeingListed) {
+        streamsStale = false;
+        streamsBeingListed = true;
+        pa_operation_unref(pa_context_get_sink_input_info_list(serverLink, noteStream, nullptr));
+    }
+    if (!streamsListed || !busPlayersKnown) return;
+    const Listened choice = chooseListened(listenTo, listenedApp, streams, busPlayers);
+    sayChoice(choice);
+    const bool same = choice.kind == listened.kind &&
+                      (choice.kind != Listened::Stream ||
+                       (choice.stream == listened.stream && choice.sink == listened.sink));
+    if (same && !recordingFailed) {
+        listened.playerBusName = choice.playerBusName;
+        return;
+    }
+    // A recording of one stream ends when the stream moves to another output, or ends: it is
+    // made anew, which is not the server going away.
+    stopRecording();
+    recordingFailed = false;
+    listened = choice;
+    if (choice.kind == Listened::Everything) {
+        askForDefaultOutput(serverLink);
+    } else if (choice.kind == Listened::Stream) {
+        pa_operation_unref(
+            pa_context_get_sink_info_by_index(serverLink, choice.sink, recordStream, nullptr));
+    }
 }
 
 // A recording whose sink went gives way to one of the default output it leaves behind.
 void replaceFailedRecording() {
-    if (recording == nullptr || !recordingFailed) return;
+    if (recording == nullptr || !recordingFailed || listenTo != ListenTo::Everything) return;
     stopRecording();
     recordingFailed = false;
-    askForDefaultOutput(serverLink, PA_SUBSCRIPTION_EVENT_SERVER, 0, nullptr);
+    askForDefaultOutput(serverLink);
 }
 }  // namespace
 
@@ -179,7 +334,10 @@ void watchSoundServerAgainLater() {
     if (serverLink != nullptr) disconnectServer();
 }
 
-void startListening(int rate) {
+void startListening(int rate, ListenTo to, const std::string& app) {
+    listenTo = to;
+    listenedApp = app;
+    busPlayersKnown = to != ListenTo::Player;
     recordedFormat.rate = static_cast<std::uint32_t>(rate);
     // What is recorded is heard as it is handed over; only when nothing has come for a few ticks
     // has the server stalled, and silence is heard from then on.
@@ -190,9 +348,11 @@ void startListening(int rate) {
 void keepListening() {
     switch (keepConnected()) {
         case Link::Ready:
-            followDefaultOutput();
-            if (silenceSaid) say("listening");
+            followServer();
+            // Listening to one application or player, the line of what is heard says it.
+            if (silenceSaid && listenTo == ListenTo::Everything) say("listening");
             silenceSaid = false;
+            choiceSaid.clear();
             break;
         case Link::Lost:
             say("the sound server went away; resting until it is back");
@@ -209,7 +369,52 @@ void keepListening() {
         case Link::Unchanged:
             break;
     }
-    if (serverLinkReady) replaceFailedRecording();
+    if (!serverLinkReady) return;
+    if (listenTo == ListenTo::Everything) {
+        replaceFailedRecording();
+    } else {
+        followStreams();
+    }
+}
+
+void hearDesktopPlayers(std::vector<BusPlayer> players) {
+    busPlayers = std::move(players);
+    busPlayersKnown = true;
+}
+
+bool listStreams(std::vector<SoundStream>& listed, std::string& why) {
+    serverLoop = pa_mainloop_new();
+    serverLink = pa_context_new(pa_mainloop_get_api(serverLoop), "dancer");
+    pa_context_connect(serverLink, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(3);
+    bool asked = false;
+    while (!streamsListed && Clock::now() < deadline) {
+        const pa_context_state_t state = pa_context_get_state(serverLink);
+        if (!PA_CONTEXT_IS_GOOD(state)) break;
+        if (state == PA_CONTEXT_READY && !asked) {
+            asked = true;
+            pa_operation_unref(pa_context_get_sink_input_info_list(serverLink, noteStream, nullptr));
+        }
+        pa_mainloop_prepare(serverLoop, 100000);
+        pa_mainloop_poll(serverLoop);
+        pa_mainloop_dispatch(serverLoop);
+    }
+    const bool answered = streamsListed;
+    if (!answered) {
+        const pa_context_state_t state = pa_context_get_state(serverLink);
+        why = pa_strerror(PA_CONTEXT_IS_GOOD(state) ? PA_ERR_TIMEOUT : pa_context_errno(serverLink));
+    }
+    listed = streams;
+    disconnectServer();
+    return answered;
+}
+
+std::string playerHeard() {
+    return listened.kind == Listened::Stream ? listened.playerBusName : std::string();
+}
+
+bool listeningToEverything() {
+    return listenTo == ListenTo::Everything || listened.kind == Listened::Everything;
 }
 
 double listeningLagSeconds() {
