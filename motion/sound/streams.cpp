@@ -108,7 +108,7 @@ const BusPlayer* playerOf(const SoundStream& stream, const std::vector<BusPlayer
 std::string describeStream(const SoundStream& stream, const std::vector<BusPlayer>& players) {
     const BusPlayer* player = playerOf(stream, players);
     const bool playing = stream.playing && (player == nullptr || player->playing);
-    std::string line = stream.binary.empty() ? stream.application : stream.binary;
+    std::string line = stream.application.empty() ? stream.binary : stream.application;
     line += playing ? "\tplaying\t" : "\tpaused\t";
     line += stream.description;
     if (player != nullptr && !player->title.empty()) line += "\t" + player->title;

@@ -53,7 +53,7 @@ bool playerOwns(const BusPlayer& player, const SoundStream& stream);
 // process hides whose it is, one whose DesktopEntry or Identity names it; nullptr if none.
 const BusPlayer* playerOf(const SoundStream& stream, const std::vector<BusPlayer>& players);
 // The line --list-players prints for a stream, tab-separated: the name to give --listen= (its
-// process's binary, or else its application's name), "playing" or "paused", what it plays, and its
+// application's name, or else its process's binary), "playing" or "paused", what it plays, and its
 // player's title where it has both.
 std::string describeStream(const SoundStream& stream, const std::vector<BusPlayer>& players);
 // The stream to listen to for `to` (`app` for Application): of those that match, the newest one
