@@ -66,6 +66,12 @@ bool busPlayersKnown = false;           // the bus has told of all of them, or t
 Listened listened;                      // what is recorded now
 std::string choiceSaid;                 // the last line said of what is listened to
 
+// What was asked of the server is answered through its callback; a connection already failing
+// asks nothing, and says so with no operation to let go of.
+void letGo(pa_operation* asked) {
+    if (asked != nullptr) pa_operation_unref(asked);
+}
+
 void say(const char* what) {
     tellUser(AUDIO_OUTPUT, what);
 }
@@ -176,7 +182,7 @@ void recordDefaultOutput(pa_context*, const pa_server_info* info, void*) {
 }
 
 void askForDefaultOutput(pa_context* link) {
-    pa_operation_unref(pa_context_get_server_info(link, recordDefaultOutput, nullptr));
+    letGo(pa_context_get_server_info(link, recordDefaultOutput, nullptr));
 }
 
 // A stream's own monitor: what it plays into its output, and nothing of other streams there. The
@@ -256,7 +262,7 @@ void followServer() {
     const bool everything = listenTo == ListenTo::Everything;
     const auto mask = static_cast<pa_subscription_mask_t>(
         PA_SUBSCRIPTION_MASK_SERVER | (everything ? 0 : PA_SUBSCRIPTION_MASK_SINK_INPUT));
-    pa_operation_unref(pa_context_subscribe(serverLink, mask, nullptr, nullptr));
+    letGo(pa_context_subscribe(serverLink, mask, nullptr, nullptr));
     if (everything) {
         listened.kind = Listened::Everything;
         askForDefaultOutput(serverLink);
@@ -284,8 +290,9 @@ void sayChoice(const Listened& choice) {
 void followStreams() {
     if (streamsStale && !streamsBeingListed) {
         streamsStale = false;
-        streamsBeingListed = true;
-        pa_operation_unref(pa_context_get_sink_input_info_list(serverLink, noteStream, nullptr));
+        pa_operation* listing = pa_context_get_sink_input_info_list(serverLink, noteStream, nullptr);
+        streamsBeingListed = listing != nullptr;
+        letGo(listing);
     }
     if (!streamsListed || !busPlayersKnown) return;
     const Listened choice = chooseListened(listenTo, listenedApp, streams, busPlayers);
@@ -297,6 +304,8 @@ void followStreams() {
         listened.playerBusName = choice.playerBusName;
         return;
     }
+    // Its stream may have moved: where to, the next listing tells.
+    if (recordingFailed) streamsStale = true;
     // A recording of one stream ends when the stream moves to another output, or ends: it is
     // made anew, which is not the server going away.
     stopRecording();
@@ -305,7 +314,7 @@ void followStreams() {
     if (choice.kind == Listened::Everything) {
         askForDefaultOutput(serverLink);
     } else if (choice.kind == Listened::Stream) {
-        pa_operation_unref(
+        letGo(
             pa_context_get_sink_info_by_index(serverLink, choice.sink, recordStream, nullptr));
     }
 }
@@ -393,7 +402,7 @@ bool listStreams(std::vector<SoundStream>& listed, std::string& why) {
         if (!PA_CONTEXT_IS_GOOD(state)) break;
         if (state == PA_CONTEXT_READY && !asked) {
             asked = true;
-            pa_operation_unref(pa_context_get_sink_input_info_list(serverLink, noteStream, nullptr));
+            letGo(pa_context_get_sink_input_info_list(serverLink, noteStream, nullptr));
         }
         pa_mainloop_prepare(serverLoop, 100000);
         pa_mainloop_poll(serverLoop);
@@ -422,7 +431,7 @@ double listeningLagSeconds() {
         return std::nan("");
     }
     // From the server's latest timing, interpolated to now; a newer one is asked for next time.
-    pa_operation_unref(pa_stream_update_timing_info(recording, nullptr, nullptr));
+    letGo(pa_stream_update_timing_info(recording, nullptr, nullptr));
     pa_usec_t lag = 0;
     int ahead = 0;
     if (pa_stream_get_latency(recording, &lag, &ahead) != 0) return std::nan("");
