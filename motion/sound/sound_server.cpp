@@ -47,7 +47,7 @@ constexpr pa_usec_t FRAGMENT_USEC = 20000;
 pa_sample_spec recordedFormat{PA_SAMPLE_FLOAT32NE, 44100, 2};
 pa_stream* recording = nullptr;
 std::string recordedSink;     // whose monitor is recorded, listening to everything
-bool recordingFailed = false; // its sink went, or its stream moved or ended, and with it the recording
+bool recordingFailed = false; // its sink or stream went or moved, and with it the recording
 bool silenceSaid = false;     // the last line said that nothing can be listened to
 
 // Listening to one application or player: the streams playing, as the server last listed them,
@@ -290,7 +290,8 @@ void sayChoice(const Listened& choice) {
 void followStreams() {
     if (streamsStale && !streamsBeingListed) {
         streamsStale = false;
-        pa_operation* listing = pa_context_get_sink_input_info_list(serverLink, noteStream, nullptr);
+        pa_operation* listing =
+            pa_context_get_sink_input_info_list(serverLink, noteStream, nullptr);
         streamsBeingListed = listing != nullptr;
         letGo(listing);
     }
@@ -411,7 +412,8 @@ bool listStreams(std::vector<SoundStream>& listed, std::string& why) {
     const bool answered = streamsListed;
     if (!answered) {
         const pa_context_state_t state = pa_context_get_state(serverLink);
-        why = pa_strerror(PA_CONTEXT_IS_GOOD(state) ? PA_ERR_TIMEOUT : pa_context_errno(serverLink));
+        why = pa_strerror(PA_CONTEXT_IS_GOOD(state) ? PA_ERR_TIMEOUT
+                                                    : pa_context_errno(serverLink));
     }
     listed = streams;
     disconnectServer();

@@ -32,8 +32,8 @@ void watchSoundServerAgainLater();
 void startListening(int rate, ListenTo to, const std::string& app);
 // Hands the tap what has been recorded since the last call; tries again when it is time to.
 void keepListening();
-// The desktop's media players, each time the session bus tells of a change (names cleaned). Listening
-// to the desktop's player waits for the first of these; without a session bus, an empty list.
+// The desktop's media players, each time the session bus tells of a change (names cleaned).
+// Listening to the desktop's player waits for the first of these; without a bus, an empty list.
 void hearDesktopPlayers(std::vector<BusPlayer> players);
 // The unique bus name of the player whose stream is heard; empty when none or everything is.
 std::string playerHeard();

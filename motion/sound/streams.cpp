@@ -9,7 +9,8 @@
 
 namespace {
 bool sameIgnoringCase(char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
 }
 
 bool namesStream(const std::string& app, const SoundStream& stream) {
@@ -25,9 +26,8 @@ template <typename Belongs>
 const SoundStream* newestPlaying(const std::vector<SoundStream>& streams, Belongs belongs) {
     const SoundStream* newest = nullptr;
     for (const SoundStream& stream : streams) {
-        if (stream.playing && belongs(stream) && (newest == nullptr || stream.index > newest->index)) {
-            newest = &stream;
-        }
+        const bool newer = newest == nullptr || stream.index > newest->index;
+        if (stream.playing && belongs(stream) && newer) newest = &stream;
     }
     return newest;
 }
@@ -58,7 +58,8 @@ Listened chooseApplication(const std::string& app, const std::vector<SoundStream
     return heard(stream, app, stream != nullptr ? playerOf(*stream, players) : nullptr);
 }
 
-Listened choosePlayer(const std::vector<SoundStream>& streams, const std::vector<BusPlayer>& players) {
+Listened choosePlayer(const std::vector<SoundStream>& streams,
+                      const std::vector<BusPlayer>& players) {
     if (players.empty()) {
         Listened everything;
         everything.kind = Listened::Everything;
@@ -70,7 +71,9 @@ Listened choosePlayer(const std::vector<SoundStream>& streams, const std::vector
         return a.startedPlaying < b.startedPlaying;
     };
     const BusPlayer& player = *std::max_element(players.begin(), players.end(), later);
-    const std::string who = player.identity.empty() ? player.desktopEntry : player.identity;
+    const std::string who = !player.identity.empty()       ? player.identity
+                            : !player.desktopEntry.empty() ? player.desktopEntry
+                                                           : "the desktop's media player";
     if (!player.playing) return heard(nullptr, who, nullptr);
     const bool ownsAny = std::any_of(streams.begin(), streams.end(), [&](const SoundStream& s) {
         return playerOwns(player, s);
@@ -115,7 +118,8 @@ std::string describeStream(const SoundStream& stream, const std::vector<BusPlaye
     return line;
 }
 
-Listened chooseListened(ListenTo to, const std::string& app, const std::vector<SoundStream>& streams,
+Listened chooseListened(ListenTo to, const std::string& app,
+                        const std::vector<SoundStream>& streams,
                         const std::vector<BusPlayer>& players) {
     if (to == ListenTo::Application) return chooseApplication(app, streams, players);
     if (to == ListenTo::Player) return choosePlayer(streams, players);

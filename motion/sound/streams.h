@@ -60,7 +60,8 @@ std::string describeStream(const SoundStream& stream, const std::vector<BusPlaye
 // that plays; Nothing when none plays or, for Player, when the player chosen is not playing. Player
 // chooses the player that plays, the one that started last if several do, and hears everything
 // only when there is no player at all.
-Listened chooseListened(ListenTo to, const std::string& app, const std::vector<SoundStream>& streams,
+Listened chooseListened(ListenTo to, const std::string& app,
+                        const std::vector<SoundStream>& streams,
                         const std::vector<BusPlayer>& players);
 // The process and its parents from /proc, nearest first, as far as they can be read, up to 64 and
 // short of the first process (init), which is everyone's.
