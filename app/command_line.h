@@ -28,6 +28,6 @@ struct CommandLine {
 // -geometry, are passed over; after "--" everything is an operand, which GLUT is not to see.
 // --help and --version are answered on `out` (status 0), an unknown option, an empty --listen=, or
 // --listen or --list-players with files in one line on `err` (status 2), as are a bad --size,
-// --fps, --spin or --crf, a video name
-// without .mp4, .mkv or .webm, a video option without --render, and --render with --listen.
+// --fps, --spin or --crf, a video name without .mp4, .mkv or .webm, a video option without
+// --render, and --render with --listen.
 CommandLine readCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err);
