@@ -189,11 +189,13 @@ int onProcessFound(sd_bus_message* answer, void* asking, sd_bus_error*) {
 }
 
 void askProcess(const std::string& busName) {
-    processesAsked[++askings] = busName;
-    sd_bus_call_method_async(sessionBus(), nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                             "org.freedesktop.DBus", "GetConnectionUnixProcessID", onProcessFound,
-                             reinterpret_cast<void*>(askings), "s", busName.c_str());
-    ++answersAwaited;
+    if (sd_bus_call_method_async(sessionBus(), nullptr, "org.freedesktop.DBus",
+                                 "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                 "GetConnectionUnixProcessID", onProcessFound,
+                                 reinterpret_cast<void*>(askings + 1), "s", busName.c_str()) >= 0) {
+        processesAsked[++askings] = busName;
+        ++answersAwaited;
+    }
 }
 
 // `first` (any non-null) marks an answer asked for as following began.
