@@ -65,6 +65,8 @@ std::vector<BusPlayer> busPlayers;      // as the session bus last told of them
 bool busPlayersKnown = false;           // the bus has told of all of them, or there is none
 Listened listened;                      // what is recorded now
 std::string choiceSaid;                 // the last line said of what is listened to
+constexpr int PAUSE_TICKS_MIN = 25;     // half a second of ticks
+int ticksHearingNothing = 0;            // the stream heard has not played for these ticks
 
 // What was asked of the server is answered through its callback; a connection already failing
 // asks nothing, and says so with no operation to let go of.
@@ -297,6 +299,13 @@ void followStreams() {
     }
     if (!streamsListed || !busPlayersKnown) return;
     const Listened choice = chooseListened(listenTo, listenedApp, streams, busPlayers);
+    // A player corks its stream for a moment between tracks: only a silence that lasts is
+    // said, and the recording kept until then hears that silence anyway.
+    if (choice.kind == Listened::Nothing && listened.kind == Listened::Stream &&
+        ++ticksHearingNothing < PAUSE_TICKS_MIN) {
+        return;
+    }
+    ticksHearingNothing = 0;
     sayChoice(choice);
     const bool same = choice.kind == listened.kind &&
                       (choice.kind != Listened::Stream ||
