@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "motion/sound/messages.h"
 #include "motion/sound/names.h"
 #include "motion/sound/playlist.h"
+#include "motion/sound/streams.h"
 
 using Strings = std::vector<std::string>;
 const std::string BAD = "\xef\xbf\xbd";  // U+FFFD
@@ -56,4 +58,47 @@ TEST(Folder, NumbersByValueWordsCaseAsideThenBytes) {
         EXPECT_TRUE(comesBeforeInFolder(ordered[i - 1], ordered[i])) << ordered[i];
         EXPECT_FALSE(comesBeforeInFolder(ordered[i], ordered[i - 1])) << ordered[i];
     }
+}
+
+// A browser's older stream playing and newer one paused, a player's from a helper process of its
+// own, and one in a sandbox that only its name ties to its player.
+const std::vector<SoundStream> STREAMS = {
+    {3, 1, true, {40}, "Firefox", "firefox-esr", "Video"},
+    {4, 1, false, {41}, "Firefox", "firefox-esr", "Song"},
+    {5, 2, true, {52, 50}, "", "mpv", "tune - mpv"},
+    {6, 1, true, {}, "Spotify", "spotify", "Spotify"},
+};
+const BusPlayer MPV = {":1.5", 50, "mpv Media Player", "mpv", "tune", true, 1};
+const BusPlayer SPOTIFY = {":1.9", 0, "Spotify", "spotify", "Hit", true, 2};
+
+static BusPlayer paused(BusPlayer player) {
+    player.playing = false;
+    return player;
+}
+
+TEST(Streams, TheNewestPlayingStreamOfTheApplicationNamedOrOfThePlayerThatStartedLast) {
+    using Players = std::vector<BusPlayer>;
+    // What is heard: its kind, its stream and output, whom lines name, and the player's bus name.
+    const std::vector<std::tuple<ListenTo, std::string, Players, std::string>> cases = {
+        {ListenTo::Application, "firefox", {MPV, SPOTIFY}, "2 3 1 firefox "},
+        {ListenTo::Application, "Mpv Media Player", {MPV}, "2 5 2 Mpv Media Player :1.5"},
+        {ListenTo::Application, "fire", {MPV}, "0 0 0 fire "},
+        {ListenTo::Player, "", {MPV, SPOTIFY}, "2 6 1 Spotify :1.9"},
+        {ListenTo::Player, "", {MPV, paused(SPOTIFY)}, "2 5 2 mpv Media Player :1.5"},
+        {ListenTo::Player, "", {paused(MPV)}, "0 0 0 mpv Media Player "},
+        {ListenTo::Player, "", {}, "1 0 0  "},
+    };
+    for (const auto& [to, app, players, heard] : cases) {
+        const Listened chosen = chooseListened(to, app, STREAMS, players);
+        EXPECT_EQ(std::to_string(chosen.kind) + " " + std::to_string(chosen.stream) + " " +
+                      std::to_string(chosen.sink) + " " + chosen.who + " " + chosen.playerBusName,
+                  heard)
+            << app << " " << players.size();
+    }
+}
+
+TEST(Streams, ListedByApplicationPausedWithItsPlayerAndWithItsPlayersTitle) {
+    EXPECT_EQ(describeStream(STREAMS[1], {MPV}), "Firefox\tpaused\tSong");
+    EXPECT_EQ(describeStream(STREAMS[2], {MPV}), "mpv\tplaying\ttune - mpv\ttune");
+    EXPECT_EQ(describeStream(STREAMS[2], {paused(MPV)}), "mpv\tpaused\ttune - mpv\ttune");
 }

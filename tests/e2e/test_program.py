@@ -1,5 +1,6 @@
 """The real binary: its window, picture, keys, mouse and full screen, its command line, and sound
-servers that it plays through or listens to, crashing under it and coming back."""
+servers that it plays through or listens to, crashing under it and coming back, and one stream of
+those they play heard alone."""
 import ctypes
 import os
 import subprocess
@@ -9,8 +10,8 @@ from statistics import median
 
 import pytest
 
-from conftest import (BIN, LEGS, NO_MUSIC, SERVERS, SoundServer, end, lit, start, within, xdotool,
-                      xprop)
+from conftest import (BIN, LEGS, NO_MUSIC, SERVERS, SOX, SoundServer, end, lit, start, within,
+                      xdotool, xprop)
 from test_desktop import screen_saver_on
 
 TITLE = "Вирсель, используйте мышь с зажатой левой кнопкой для вращения объекта"
@@ -288,3 +289,66 @@ def test_a_sound_server_crash_rests_both_a_player_and_a_listener_and_its_return_
         assert followed.read().split() == ["Playing", "Paused", "Playing", "Paused", "Playing"]
     within(REST, lambda: rests(listener), lambda: "still dancing")
     assert listener.quit() == NO_SERVER + (LISTENING + GONE) * 2 + LISTENING
+
+
+def tone_and_silence(workdir):  # a minute of each; the silence not dithered, which would move it
+    subprocess.run([*SOX, "tone.wav", "synth", "60", "sine", "300"], cwd=workdir, check=True)
+    subprocess.run([*SOX, "-D", "silence.wav", "trim", "0", "60"], cwd=workdir, check=True)
+
+
+@pytest.mark.parametrize("kind", ["pulseaudio", "pipewire"])
+def test_listening_to_an_application_hears_its_stream_alone_and_follows_it(dancer, workdir, kind):
+    tone_and_silence(workdir)
+    server = SoundServer(workdir, kind)
+    server.start()
+    as_quiet = ["paplay", "--client-name=quiet"]
+    start(["paplay", "--client-name=music", "tone.wav"], cwd=workdir, env=server.env)
+    quiet = start([*as_quiet, "silence.wav"], cwd=workdir, env=server.env)
+    d = dancer(server.env, args=["--listen=quiet"])
+    within(3, lambda: d.stderr().endswith("dancer: listening to quiet\n"), d.stderr)
+    assert d.body_moves(1.0) is False, "the music of another heard"
+    # It stops, and starts again with music: it is followed.
+    end(quiet)
+    within(3, lambda: d.stderr().endswith(" quiet plays nothing; resting until it does\n"),
+           d.stderr)
+    start([*as_quiet, "tone.wav"], cwd=workdir, env=server.env)
+    within(5, lambda: d.body_moves(0.5), lambda: "not dancing")
+    assert d.quit().endswith(" resting until it does\ndancer: listening to quiet\n")
+    # All the default output plays: asked for, or as no player is on the desktop.
+    everything = ("dancer: no media player on the desktop; listening to all the default output "
+                  "plays\n")
+    for listen, said in (("--listen", ""), ("--listen=player", everything)):
+        d = dancer(server.env, args=[listen])
+        within(5, lambda: d.body_moves(0.5), lambda: "not dancing")
+        assert d.quit() == said
+
+
+@pytest.mark.parametrize("kind", ["pulseaudio", "pipewire"])
+def test_listening_to_the_player_that_plays_and_listing_what_plays(dancer, workdir, kind):
+    tone_and_silence(workdir)
+    server = SoundServer(workdir, kind)
+    without_display = {name: value for name, value in server.env.items() if name != "DISPLAY"}
+
+    def listed():
+        said = subprocess.run([BIN, "--list-players"], env=without_display, capture_output=True,
+                              text=True)
+        return said.returncode, said.stdout, said.stderr
+    assert listed() == (1, "", "dancer: no sound server to ask what plays (Connection refused)\n")
+    server.start()
+    # Its stream is titled as its window would be: by the file alone, whatever mpv's default.
+    start(["mpv", "--no-config", "--script=/etc/mpv/scripts/mpris.so", "--no-video", "--ao=pulse",
+           "--really-quiet", "--loop-file=inf", "--title=${filename}", "silence.wav", "tone.wav"],
+          cwd=workdir, env=server.env)
+    mpv = "mpv\tplaying\tsilence.wav\tsilence.wav\n"
+    within(5, lambda: listed()[:2] == (0, mpv), listed)
+    start(["paplay", "--client-name=music", "tone.wav"], cwd=workdir, env=server.env)
+    within(5, lambda: listed()[1] == mpv + "music\tplaying\ttone.wav\n", listed)
+    d = dancer(server.env, args=["--listen=player"])
+    within(3, lambda: d.stderr().startswith("dancer: listening to mpv"), d.stderr)
+    assert d.body_moves(1.0) is False, "the music of another heard"
+    # Music on its next track (its stream corked a moment, which is said), and then paused.
+    server.says("playerctl", "-p", "mpv", "next")
+    within(5, lambda: d.body_moves(0.5), lambda: "not dancing")
+    server.says("playerctl", "-p", "mpv", "pause")
+    within(REST, lambda: rests(d), lambda: "still dancing")
+    assert d.quit().endswith(" plays nothing; resting until it does\n")
