@@ -112,9 +112,10 @@ bool openOffscreen(int width, int height, std::string& why) {
     return true;
 }
 
-void readOffscreen(unsigned char* bgra) {
+void readOffscreen(unsigned char* rgba) {
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glReadPixels(0, 0, frameWidth, frameHeight, GL_BGRA, GL_UNSIGNED_BYTE, bgra);
+    // RGBA is the order Mesa keeps an RGBA8 renderbuffer in, so the pixels are copied unconverted.
+    glReadPixels(0, 0, frameWidth, frameHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
 }
 
 void closeOffscreen() {

@@ -7,7 +7,7 @@
 // of `width` x `height` pixels with depth, as a window with GLUT_RGB | GLUT_DEPTH would. False,
 // with why in `why`, when there is none to be had.
 bool openOffscreen(int width, int height, std::string& why);
-// Copies what was drawn into `bgra`: width x height x 4 bytes, rows from the bottom.
-void readOffscreen(unsigned char* bgra);
+// Copies what was drawn into `rgba`: width x height x 4 bytes, rows from the bottom.
+void readOffscreen(unsigned char* rgba);
 // Lets the context and its framebuffer go.
 void closeOffscreen();
