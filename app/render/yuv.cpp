@@ -1,5 +1,6 @@
 #include "app/render/yuv.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -19,7 +20,7 @@ constexpr int Y_OFFSET = (16 << SHIFT) + (1 << (SHIFT - 1));
 // Chroma is weighed on the sum of four pixels, so two more bits come off.
 constexpr int C_OFFSET = (128 << (SHIFT + 2)) + (1 << (SHIFT + 1));
 
-// The colour bytes of two RGBA pixels read as one word, whichever way round the machine keeps words.
+// Two RGBA pixels' colour bytes read as one word, whichever way round the machine keeps words.
 const std::uint64_t COLOUR_BYTES = [] {
     const std::uint8_t bytes[8] = {0xff, 0xff, 0xff, 0, 0xff, 0xff, 0xff, 0};
     std::uint64_t mask = 0;
@@ -35,14 +36,14 @@ inline std::uint8_t luma(int r, int g, int b) {
 void convertRows(const std::uint8_t* upper, const std::uint8_t* lower, int width, std::uint8_t* y0,
                  std::uint8_t* y1, std::uint8_t* u, std::uint8_t* v) {
     for (int x = 0; x < width / 2; ++x) {
-        const std::uint8_t* a = upper + 8 * x;
-        const std::uint8_t* b = lower + 8 * x;
-        std::uint64_t upperPair = 0;
-        std::uint64_t lowerPair = 0;
-        std::memcpy(&upperPair, a, sizeof upperPair);
-        std::memcpy(&lowerPair, b, sizeof lowerPair);
+        const std::uint8_t* top = upper + 8 * x;
+        const std::uint8_t* bottom = lower + 8 * x;
+        std::uint64_t topPair = 0;
+        std::uint64_t bottomPair = 0;
+        std::memcpy(&topPair, top, sizeof topPair);
+        std::memcpy(&bottomPair, bottom, sizeof bottomPair);
         // Most of a frame is the black background: its blocks need no arithmetic.
-        if (((upperPair | lowerPair) & COLOUR_BYTES) == 0) {
+        if (((topPair | bottomPair) & COLOUR_BYTES) == 0) {
             y0[2 * x] = 16;
             y0[2 * x + 1] = 16;
             y1[2 * x] = 16;
@@ -51,26 +52,28 @@ void convertRows(const std::uint8_t* upper, const std::uint8_t* lower, int width
             v[x] = 128;
             continue;
         }
-        y0[2 * x] = luma(a[0], a[1], a[2]);
-        y0[2 * x + 1] = luma(a[4], a[5], a[6]);
-        y1[2 * x] = luma(b[0], b[1], b[2]);
-        y1[2 * x + 1] = luma(b[4], b[5], b[6]);
-        const int r = a[0] + a[4] + b[0] + b[4];
-        const int g = a[1] + a[5] + b[1] + b[5];
-        const int bl = a[2] + a[6] + b[2] + b[6];
-        u[x] = static_cast<std::uint8_t>((U_R * r + U_G * g + U_B * bl + C_OFFSET) >> (SHIFT + 2));
-        v[x] = static_cast<std::uint8_t>((V_R * r + V_G * g + V_B * bl + C_OFFSET) >> (SHIFT + 2));
+        y0[2 * x] = luma(top[0], top[1], top[2]);
+        y0[2 * x + 1] = luma(top[4], top[5], top[6]);
+        y1[2 * x] = luma(bottom[0], bottom[1], bottom[2]);
+        y1[2 * x + 1] = luma(bottom[4], bottom[5], bottom[6]);
+        const int red = top[0] + top[4] + bottom[0] + bottom[4];
+        const int green = top[1] + top[5] + bottom[1] + bottom[5];
+        const int blue = top[2] + top[6] + bottom[2] + bottom[6];
+        u[x] = static_cast<std::uint8_t>((U_R * red + U_G * green + U_B * blue + C_OFFSET) >>
+                                         (SHIFT + 2));
+        v[x] = static_cast<std::uint8_t>((V_R * red + V_G * green + V_B * blue + C_OFFSET) >>
+                                         (SHIFT + 2));
     }
 }
 }  // namespace
 
 void rgbaToYuv420(const std::uint8_t* rgba, int width, int height, const YuvPlanes& planes) {
-    const long rowBytes = 4L * width;
+    const std::ptrdiff_t rowBytes = 4 * static_cast<std::ptrdiff_t>(width);
     for (int row = 0; row < height; row += 2) {
         const std::uint8_t* upper = rgba + rowBytes * (height - 1 - row);
-        convertRows(upper, upper - rowBytes, width, planes.y + static_cast<long>(planes.yStride) * row,
-                    planes.y + static_cast<long>(planes.yStride) * (row + 1),
-                    planes.u + static_cast<long>(planes.uStride) * (row / 2),
-                    planes.v + static_cast<long>(planes.vStride) * (row / 2));
+        std::uint8_t* y0 = planes.y + static_cast<std::ptrdiff_t>(planes.yStride) * row;
+        std::uint8_t* u = planes.u + static_cast<std::ptrdiff_t>(planes.uStride) * (row / 2);
+        std::uint8_t* v = planes.v + static_cast<std::ptrdiff_t>(planes.vStride) * (row / 2);
+        convertRows(upper, upper - rowBytes, width, y0, y0 + planes.yStride, u, v);
     }
 }
