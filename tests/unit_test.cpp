@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <thread>
@@ -357,7 +358,7 @@ TEST(RenderPlan, TheNameChoosesTheContainerAndTheSizeIsEven) {
     }
 }
 
-TEST(RenderPlan, FramesBecomeStudioRangeYuvTopRowFirst) {
+TEST(Yuv, FramesBecomeStudioRangeTopRowFirst) {
     // GL's rows from the bottom: pure red under black, with a white pixel at the top left. Planes
     // wider than the image, as an encoder's are.
     const std::uint8_t black[4] = {0, 0, 0, 0};
