@@ -34,10 +34,10 @@ struct VideoWriter;
 // Creates the video file at `path` (truncating it), its encoders set up for `settings`. Null, with
 // why in `why`, when it cannot.
 VideoWriter* openVideo(const char* path, const VideoSettings& settings, std::string& why);
-// Encodes the next frame, width x height BGRA pixels with rows from the bottom, as GL reads them,
+// Encodes the next frame, width x height RGBA pixels with rows from the bottom, as GL reads them,
 // then the sound that plays during it: `frames` stereo frames at MUSIC_RATE. False, with why, when
 // the file cannot take it (a full disk).
-bool writeVideo(VideoWriter* video, const unsigned char* bgra, const float* stereo, int frames,
+bool writeVideo(VideoWriter* video, const unsigned char* rgba, const float* stereo, int frames,
                 std::string& why);
 // Drains the encoders and completes the file. False, with why, when it cannot be written.
 bool finishVideo(VideoWriter* video, std::string& why);

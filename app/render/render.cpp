@@ -183,6 +183,10 @@ struct Frame {
 };
 
 // The encoder's own thread: it encodes frame n while the drawing thread draws frame n + 1.
+// Frames between the two threads: the encoder's pace varies from frame to frame, and with only two
+// the drawing thread, which sets the pace, waited for one about three times as long (800x800).
+constexpr int FRAMES_IN_FLIGHT = 4;
+
 class EncoderThread {
 public:
     EncoderThread(VideoWriter* video, std::size_t frameBytes) : video_(video) {
@@ -252,7 +256,7 @@ private:
     }
 
     VideoWriter* video_;
-    Frame frames_[2];
+    Frame frames_[FRAMES_IN_FLIGHT];
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable changed_;

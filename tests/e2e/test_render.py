@@ -10,6 +10,7 @@ import subprocess
 import time
 import wave
 
+import pytest
 from conftest import BIN, HEAD, LEGS, lit, within
 
 # Mesa's software renderer, as on a server with no GPU; and no display at all.
@@ -92,6 +93,20 @@ def test_a_video_of_tones_with_no_display(workdir):
     assert (kept.returncode, kept.stderr) == (2, "dancer: first.mp4: exists; --force replaces it\n")
     assert open(f"{workdir}/first.mp4", "rb").read() == before
     assert sorted(os.listdir(workdir)) == ["dance.mp4", "first.mp4", "tones.wav"]
+
+
+@pytest.mark.parametrize("name, codecs", [("dance.mkv", [("h264", None), ("flac", "44100")]),
+                                          ("dance.webm", [("vp9", None), ("opus", "48000")])])
+def test_the_other_containers_and_a_turning_figure(workdir, name, codecs):
+    noise(workdir, "quiet.wav", 0, silence=1)
+    assert render(workdir, name, "--size", "320x240", "--spin", "90", "--crf", "0",
+                  "quiet.wav").returncode == 0
+    probe = json.loads(subprocess.run(["ffprobe", "-v", "error", "-show_streams", "-of", "json",
+                                       name], cwd=workdir, capture_output=True, check=True).stdout)
+    assert [(s["codec_name"], s.get("sample_rate")) for s in probe["streams"]] == codecs
+    # Lossless, the legs stay pixel for pixel in silence unless the figure turns: a quarter turn.
+    pictures = frames(f"{workdir}/{name}", (320, 240))
+    assert body(pictures[-1], 320, 0.3)[1] != body(pictures[0], 320, 0.3)[1]
 
 
 def test_interrupted_renders_leave_nothing_and_the_credits_are_the_windows(workdir, dancer):
