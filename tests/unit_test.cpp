@@ -16,7 +16,6 @@
 #include "app/command_line.h"
 #include "app/handlers.h"
 #include "app/render/render_plan.h"
-#include "app/render/yuv.h"
 #include "figure/figure.h"
 #include "motion/sound/audio_tap.h"
 #include "motion/sound/sound_server.h"
@@ -356,31 +355,6 @@ TEST(RenderPlan, TheNameChoosesTheContainerAndTheSizeIsEven) {
                             "1920x1080x2", " 1920x1080", "-16x16"}) {
         EXPECT_FALSE(readFrameSize(bad, width, height)) << bad;
     }
-}
-
-TEST(Yuv, FramesBecomeStudioRangeTopRowFirst) {
-    // GL's rows from the bottom: pure red under black, with a white pixel at the top left. Planes
-    // wider than the image, as an encoder's are.
-    const std::uint8_t black[4] = {0, 0, 0, 0};
-    const std::uint8_t white[4] = {255, 255, 255, 255};
-    const std::uint8_t red[4] = {255, 0, 0, 0};
-    const std::uint8_t* pixels[4][4] = {{red, red, red, red},
-                                        {red, red, red, red},
-                                        {black, black, black, black},
-                                        {white, black, black, black}};
-    std::vector<std::uint8_t> rgba;
-    for (const auto& row : pixels) {
-        for (const std::uint8_t* pixel : row) rgba.insert(rgba.end(), pixel, pixel + 4);
-    }
-    std::vector<std::uint8_t> y(24, 0);
-    std::vector<std::uint8_t> u(6, 0);
-    std::vector<std::uint8_t> v(6, 0);
-    rgbaToYuv420(rgba.data(), 4, 4, {y.data(), u.data(), v.data(), 6, 3, 3});
-    EXPECT_EQ(y, (std::vector<std::uint8_t>{235, 16, 16, 16, 0, 0, 16, 16, 16, 16, 0, 0,
-                                            81, 81, 81, 81, 0, 0, 81, 81, 81, 81, 0, 0}));
-    // A grey block has no colour; red's is BT.601's.
-    EXPECT_EQ(u, (std::vector<std::uint8_t>{128, 128, 0, 90, 90, 0}));
-    EXPECT_EQ(v, (std::vector<std::uint8_t>{128, 128, 0, 240, 240, 0}));
 }
 
 TEST(Glyphs, TheBuiltInCellsAreGlutsTimesRoman10) {

@@ -22,7 +22,7 @@ esac
 run_pkgs="build-essential cmake pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev libx11-dev
   libgl1-mesa-dri libsdl2-dev libsdl2-mixer-dev libasound2-dev libpulse-dev libmpg123-dev libkissfft-dev
   $taglib_pkg libpango1.0-dev libcairo2-dev fonts-dejavu-core libsystemd-dev libxss-dev
-  libxrandr-dev libegl-dev libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+  libxrandr-dev libegl-dev libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libfreetype-dev xfonts-75dpi"
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack needs `file` to run it.
 package_pkgs="dpkg-dev file"

@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
 }
 
 #include <sys/stat.h>
@@ -16,7 +17,6 @@ extern "C" {
 #include <cerrno>
 #include <cstring>
 
-#include "app/render/yuv.h"
 #include "motion/sound/audio_format.h"
 
 namespace {
@@ -282,6 +282,7 @@ struct VideoWriter {
     AVCodecContext* audio = nullptr;
     AVStream* videoStream = nullptr;
     AVStream* audioStream = nullptr;
+    SwsContext* scaler = nullptr;
     SwrContext* resampler = nullptr;
     AVAudioFifo* fifo = nullptr;  // the sound in the encoder's format, awaiting a whole frame
     AVFrame* picture = nullptr;
@@ -461,10 +462,15 @@ int openWriter(VideoWriter& writer, const char* path, const VideoSettings& setti
     if (error < 0) return error;
     error = openAudioEncoder(writer, codecs);
     if (error < 0) return error;
+    // RGBA as GL reads it: the order Mesa keeps the pixels in, so that reading them is a copy.
+    writer.scaler = sws_getContext(settings.width, settings.height, AV_PIX_FMT_RGBA, settings.width,
+                                   settings.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
+                                   nullptr, nullptr);
     writer.picture = av_frame_alloc();
     writer.sound = av_frame_alloc();
     writer.packet = av_packet_alloc();
-    if (writer.picture == nullptr || writer.sound == nullptr || writer.packet == nullptr) {
+    if (writer.scaler == nullptr || writer.picture == nullptr || writer.sound == nullptr ||
+        writer.packet == nullptr) {
         return AVERROR(ENOMEM);
     }
     writer.picture->format = AV_PIX_FMT_YUV420P;
@@ -503,10 +509,13 @@ bool writeVideo(VideoWriter* writer, const unsigned char* rgba, const float* ste
                 std::string& why) {
     int error = av_frame_make_writable(writer->picture);
     if (error >= 0) {
-        AVFrame& picture = *writer->picture;
-        rgbaToYuv420(rgba, writer->video->width, writer->video->height,
-                     {picture.data[0], picture.data[1], picture.data[2], picture.linesize[0],
-                      picture.linesize[1], picture.linesize[2]});
+        // GL's rows run from the bottom: start at the last and step back.
+        const int stride = 4 * writer->video->width;
+        const std::uint8_t* top =
+            rgba + static_cast<std::size_t>(stride) * (writer->video->height - 1);
+        const int strides[1] = {-stride};
+        sws_scale(writer->scaler, &top, strides, 0, writer->video->height, writer->picture->data,
+                  writer->picture->linesize);
         writer->picture->pts = writer->framesWritten++;
         error = encode(*writer, writer->video, writer->videoStream, writer->picture);
     }
@@ -537,6 +546,7 @@ void closeVideo(VideoWriter* writer) {
     avformat_free_context(writer->format);
     avcodec_free_context(&writer->video);
     avcodec_free_context(&writer->audio);
+    sws_freeContext(writer->scaler);
     swr_free(&writer->resampler);
     if (writer->fifo != nullptr) av_audio_fifo_free(writer->fifo);
     av_frame_free(&writer->picture);
