@@ -134,7 +134,8 @@ bench: deps-bench build
 	    $(if $(BENCH_ONLY),--only $(BENCH_ONLY)) --json $(BUILD_DIR)/bench.json
 
 # What the audio path costs while the demo track plays, beside mpg123 decoding it, and what
-# listening to another player costs instead, on PulseAudio and PipeWire. Not a test.
+# listening instead costs, to all the default output plays or to one application, on PulseAudio
+# and PipeWire, the sound server's CPU with it. Not a test.
 bench-audio: deps-test build
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target audio_bench -- --no-print-directory --quiet
 	@/usr/bin/python3 bench/run_bench.py $(BUILD_DIR) data --only audio

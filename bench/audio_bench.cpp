@@ -1,14 +1,17 @@
 // What the audio path costs: decoding, the tap and a spectrum fetch every 20 ms, in CPU seconds per
 // second of playback, beside Debian's mpg123 decoding the same file to nothing.
 //
-//     audio_bench [DIR [SECONDS [--listen]]]    plays DIR/1.mp3 (default: data) for SECONDS
-//                                               (default: 20), or listens to the default output
+//     audio_bench [DIR [SECONDS [--listen[=APP]]]]   plays DIR/1.mp3 (default: data) for SECONDS
+//                                                    (default: 20), or listens to the default
+//                                                    output, or to application APP's stream
 //
 // Playback runs on SDL's dummy driver, which consumes audio in real time without a sound card, so
 // the figures leave out only what a real device's driver adds. Listening needs a sound server that
 // something plays into; it then also tells how far the analysed window's end lies behind what the
 // sink plays. The program's 20 ms timer wakes its thread whether or not there is music; a first
-// run of bare wake-ups, before the music starts, measures that part so it can be told apart.
+// run of bare wake-ups, before the music starts, measures that part so it can be told apart. Lines
+// "from here" and "to here" bound the run the CPU figures are of, for a harness to read the sound
+// server's CPU over the same span.
 #include <SDL_mixer.h>
 #include <sys/resource.h>
 #include <time.h>
@@ -132,7 +135,9 @@ double percentile(std::vector<double> values, double p) {
 int main(int argc, char** argv) {
     const char* dir = argc > 1 ? argv[1] : "data";
     const double seconds = argc > 2 ? std::atof(argv[2]) : 20;
-    const bool listening = argc > 3 && std::strcmp(argv[3], "--listen") == 0;
+    const char* listen = argc > 3 ? argv[3] : "";
+    const bool oneApp = std::strncmp(listen, "--listen=", 9) == 0;
+    const bool listening = oneApp || std::strcmp(listen, "--listen") == 0;
     if (chdir(dir) != 0) {
         std::perror(dir);
         return 1;
@@ -141,7 +146,8 @@ int main(int argc, char** argv) {
 
     const Run bare = tickFor(seconds / 4, false);
     if (listening) {
-        listenToDesktop(ListenTo::Everything, "");
+        listenToDesktop(oneApp ? ListenTo::Application : ListenTo::Everything,
+                        oneApp ? listen + 9 : "");
         startMusic();
         // Until the recording has begun.
         if (tickFor(5, true, true).lags.empty()) return 1;
@@ -151,7 +157,11 @@ int main(int argc, char** argv) {
         // On the session bus that DBUS_SESSION_BUS_ADDRESS names, where nothing asks anything.
         offerMediaPlayer();
     }
+    std::printf("from here\n");
+    std::fflush(stdout);
     const Run music = tickFor(seconds, true);
+    std::printf("to here\n");
+    std::fflush(stdout);
     const Run lagged = listening ? tickFor(seconds / 2, true, true) : Run{};
     const double track = listening ? 0 : trackSeconds();
     const double decode = track > 0 ? mpg123Seconds() / track : 0;
@@ -161,8 +171,10 @@ int main(int argc, char** argv) {
     const double audioPath = music.processCpu / music.seconds - wakeUps;
     const double audioThread = (music.processCpu - music.tickThreadCpu) / music.seconds;
     const double fetches = music.fetchSeconds / music.seconds;
-    std::printf("%-54s %9s\n", listening ? "the default output, in CPU seconds per second heard"
-                                         : "1.mp3, in CPU seconds per second of playback",
+    std::printf("%-54s %9s\n",
+                !listening ? "1.mp3, in CPU seconds per second of playback"
+                : oneApp   ? "one application, in CPU seconds per second heard"
+                           : "the default output, in CPU seconds per second heard",
                 "CPU-s/s");
     row("audio path: decode, mix and tap, plus the fetches", audioPath);
     row("  audio thread: decode, mix, tap, its wake-ups", audioThread);

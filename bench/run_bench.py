@@ -10,7 +10,8 @@ run as it is; bench/frame_probe.cpp, preloaded, notes its ticks and frames and w
 is on the screen.
 
   audio    audio_bench: the audio path's CPU per second of playback, beside mpg123 decoding, and
-           of listening instead to another player on PulseAudio and on PipeWire
+           of listening instead to all the default output plays, or to one application's stream,
+           on PulseAudio and on PipeWire, with the sound server's CPU
   compare  dancer and `ffplay -showmode rdft` on the demo track, in turn, A B A B
   soak     dancer alone for --soak-seconds: tick pacing and memory over the whole run
   caption  dancer on the demo track showing nothing, then with its caption kept showing (`i` every
@@ -26,6 +27,7 @@ is on the screen.
 Figures depend on what else the machine runs; the table's header gives the load average.
 """
 import argparse
+import contextlib
 import json
 import os
 import platform
@@ -163,31 +165,71 @@ def spread(values, fmt):
            f"{fmt.format(max(values))})"
 
 
-def audio_bench(build, data, env=None, listen=False):
-    out = subprocess.run([os.path.join(build, "audio_bench"), data, "20", *(["--listen"] * listen)],
-                         capture_output=True, text=True, check=True, timeout=300, env=env).stdout
-    rows = {}
-    for line in out.splitlines():
+def server_use(pids):
+    """The CPU seconds (user and system) the processes have taken so far, from /proc/PID/stat, and
+    the times their threads have slept and been woken (voluntary context switches)."""
+    ticks = wakes = 0
+    for pid in pids:
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rpartition(")")[2].split()
+        ticks += int(fields[11]) + int(fields[12])
+        for task in os.listdir(tasks := f"/proc/{pid}/task"):
+            with contextlib.suppress(FileNotFoundError), open(f"{tasks}/{task}/status") as f:
+                wakes += next(int(line.split()[1]) for line in f if line.startswith("voluntary_"))
+    return ticks / os.sysconf("SC_CLK_TCK"), wakes
+
+
+def per_second(began, ended):
+    """What server_use counted a second between two (time, server_use) marks."""
+    return [(b - a) / (ended[0] - began[0]) for a, b in zip(began[1], ended[1])]
+
+
+def audio_bench(build, data, env=None, listen=None, server=()):
+    """audio_bench's figures by their labels. `listen`: the application to listen to, "" for all
+    the default output plays; then "server" and "server wake-ups" are what server_use counts a
+    second of the `server` processes over the span audio_bench's own figures are of."""
+    command = [os.path.join(build, "audio_bench"), data, "20"]
+    if listen is not None:
+        command.append(f"--listen={listen}" if listen else "--listen")
+    proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                            env=env)
+    rows, marks = {}, []
+    for line in proc.stdout:
+        if line.strip() in ("from here", "to here"):
+            marks.append((time.monotonic(), server_use(server)))
         label, _, value = line.rpartition(" ")
         try:
             rows[label.rstrip()] = float(value)
         except ValueError:
             pass
+    if proc.wait(timeout=300) != 0:
+        raise RuntimeError(f"{' '.join(command)} failed with status {proc.returncode}")
+    rows["server"], rows["server wake-ups"] = per_second(*marks)
     return rows
 
 
+# Another program plays the music, with a 50 ms buffer as desktop players keep, the track again and
+# again; a second one plays a quiet tone beside it, so that one application is a choice.
+PLAYERS = {"music": "mpg123 -q --loop -1 -e f32 -s 1.mp3", "tone": "sox -n -t raw -r 44100 -c 2 "
+           "-e floating-point -b 32 - synth 3600 sine 440 vol 0.1"}
+
+
 def run_audio(build, data, rounds=3):
-    """The audio path playing the demo track, then listening to another player playing it (with a
-    50 ms buffer, as desktop players keep) on sound servers of the tests' own making, in turn; a
-    few milliseconds a second vary by half from run to run here, so each is the median of three."""
+    """The audio path playing the demo track, then listening to all the default output plays and
+    to one application's stream, in turn, on sound servers of the tests' own making, with the
+    server's CPU (pulseaudio, or pipewire, wireplumber and pipewire-pulse) over the same span and
+    over 10 s of the players alone; a few milliseconds a second vary by half from run to run here,
+    so each is the median of three. Nothing else records the sink's monitor, as on a desktop."""
     os.environ.setdefault("DANCER_BIN", os.path.join(build, "dancer"))
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
                                     "e2e"))
     import conftest
-    runs = {"play": [], "pulseaudio": [], "pipewire": []}
+    servers = ("pulseaudio", "pipewire")
+    runs = {"play": [], **{f"{kind} {to}": [] for kind in servers for to in ("all", "one")}}
+    alone = {kind: [] for kind in servers}
     for round_number in range(1, rounds + 1):
-        log(f"audio: round {round_number} of {rounds}: audio_bench playing, then listening on "
-            "PulseAudio and on PipeWire, 20 s each")
+        log(f"audio: round {round_number} of {rounds}: audio_bench playing, then listening to all "
+            "and to one application on PulseAudio and on PipeWire, 20 s each")
         with tempfile.TemporaryDirectory() as workdir:
             try:  # a session bus to be a media player on, and nothing on it
                 bus = conftest.SoundServer(workdir, "pulseaudio")
@@ -195,14 +237,25 @@ def run_audio(build, data, rounds=3):
             finally:
                 conftest.end(*conftest.STARTED)
                 conftest.STARTED.clear()
-        for kind in ("pulseaudio", "pipewire"):
+        for kind in servers:
             with tempfile.TemporaryDirectory() as workdir:
                 try:
                     server = conftest.SoundServer(workdir, kind)
-                    server.start()
-                    conftest.start(["paplay", "--latency-msec=50", "1.mp3"], cwd=data,
-                                   env=server.env, stderr=subprocess.DEVNULL)
-                    runs[kind].append(audio_bench(build, data, server.env, listen=True))
+                    server.start(sink=False)  # a sink without the tests' recorder on its monitor
+                    server.says("pactl", "load-module", "module-null-sink", "sink_name=out")
+                    server.says("pactl", "set-default-sink", "out")
+                    pids = [p.pid for p in server.processes]
+                    for name, player in PLAYERS.items():
+                        conftest.start(["sh", "-c", f"{player} | pacat --client-name={name} "
+                                        "--latency-msec=50 --format=float32le"], cwd=data,
+                                       env=server.env, stderr=subprocess.DEVNULL)
+                    time.sleep(2)  # until the players' streams are linked and running
+                    began = (time.monotonic(), server_use(pids))
+                    time.sleep(10)
+                    alone[kind].append(per_second(began, (time.monotonic(), server_use(pids))))
+                    for to in ("all", "one")[::1 if round_number % 2 else -1]:
+                        runs[f"{kind} {to}"].append(audio_bench(
+                            build, data, server.env, "music" if to == "one" else "", pids))
                 finally:
                     conftest.end(*conftest.STARTED)
                     conftest.STARTED.clear()
@@ -216,11 +269,17 @@ def run_audio(build, data, rounds=3):
                "mpg123": median("play", "mpg123 -q -t (decoding only)"),
                "bus_poll_us": [median("play", f"session bus poll each tick, {which} (us)")
                                for which in ("median", "99th percentile")]}
-    for kind in ("pulseaudio", "pipewire"):
-        results[f"listen_{kind}"] = {
-            "audio_path": median(kind, path),
-            "lag_ms": [median(kind, f"window's end behind the sink, {which} (ms)")
-                       for which in ("least", "median", "most")]}
+    for kind in servers:
+        for to in ("all", "one"):
+            name = f"{kind} {to}"
+            results[f"listen_{kind}_{to}"] = {
+                "audio_path": median(name, path), "server": median(name, "server"),
+                "wakeups": median(name, "server wake-ups"),
+                "both": [run[path] + run["server"] for run in runs[name]],
+                "lag_ms": [median(name, f"window's end behind the sink, {which} (ms)")
+                           for which in ("least", "median", "most")]}
+        results[f"server_{kind}_alone"] = [statistics.median(run[i] for run in alone[kind])
+                                           for i in (0, 1)]
     return results
 
 
@@ -401,13 +460,30 @@ def table(results, args):
             "{:.1f}, {:.1f} µs".format(*a["bus_poll_us"]), "",
             f"median ≤ 10 µs: {verdict(a['bus_poll_us'][0] <= 10)}")
         for kind in ("pulseaudio", "pipewire"):
-            listen = a[f"listen_{kind}"]
+            every, one = a[f"listen_{kind}_all"], a[f"listen_{kind}_one"]
             row(f"listening instead, on {kind}: record, tap and a fetch every 20 ms",
-                f"{listen['audio_path']:.4f} CPU-s/s", "",
-                f"no more than playing: {verdict(listen['audio_path'] <= a['audio_path'])}")
+                f"{every['audio_path']:.4f} CPU-s/s", "",
+                f"no more than playing: {verdict(every['audio_path'] <= a['audio_path'])}")
             row("  window's end behind (+) or ahead of (−) what the sink plays: least, median, most",
-                "{:.1f}, {:.1f}, {:.1f} ms".format(*listen["lag_ms"]), "",
-                f"median within a tick (20 ms): {verdict(abs(listen['lag_ms'][1]) < 20)}")
+                "{:.1f}, {:.1f}, {:.1f} ms".format(*every["lag_ms"]), "",
+                f"median within a tick (20 ms): {verdict(abs(every['lag_ms'][1]) < 20)}")
+            row("  listening to one application (--listen=music) instead of all",
+                f"{one['audio_path']:.4f} CPU-s/s", "", "reported")
+            alone_cpu, alone_wakeups = a[f"server_{kind}_alone"]
+            row("  the server's CPU: the players alone; listening to all; to one",
+                f"{alone_cpu:.4f}; {every['server']:.4f}; {one['server']:.4f} CPU-s/s", "",
+                "reported")
+            row("  the server's threads woken a second: the players alone; listening to all; to one",
+                f"{alone_wakeups:.0f}; {every['wakeups']:.0f}; {one['wakeups']:.0f}", "",
+                "reported")
+            more = [mine - theirs for theirs, mine in zip(every["both"], one["both"])]
+            row("  server and dancer together: listening to all; to one; one less all, per round",
+                f"{statistics.median(every['both']):.4f}; {statistics.median(one['both']):.4f}; "
+                + spread(more, "{:+.4f}") + " CPU-s/s", "",
+                f"one no more than all (median): {verdict(statistics.median(more) <= 0)}")
+            row("  one application: window's end behind the sink: least, median, most",
+                "{:.1f}, {:.1f}, {:.1f} ms".format(*one["lag_ms"]), "",
+                f"median within a tick (20 ms): {verdict(abs(one['lag_ms'][1]) < 20)}")
 
     if "compare" in results:
         d, f = results["compare"]["dancer"], results["compare"]["ffplay"]
