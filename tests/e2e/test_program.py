@@ -321,6 +321,13 @@ def test_listening_to_one_application_or_to_the_player_that_plays_and_listing_wh
            d.stderr)
     quiet = start([*as_quiet, "tone.wav"], cwd=workdir, env=server.env)
     within(5, lambda: d.body_moves(0.5), lambda: "not dancing")
+    # Moved to another output, it is followed there: the figure would rest by then if it were not.
+    server.add_sink("other")
+    streams = server.says("pactl", "list", "sink-inputs").split("Sink Input #")
+    moved = next(s.split()[0] for s in streams if 'application.name = "quiet"' in s)
+    server.says("pactl", "move-sink-input", moved, "other")
+    time.sleep(1)
+    within(5, lambda: d.body_moves(0.5), lambda: "not followed to another output")
     assert d.quit().endswith(" resting until it does\ndancer: listening to quiet\n")
     end(quiet)
     # No media player on the desktop: all the default output plays.
