@@ -162,12 +162,17 @@ void found(sd_bus_message* answer, bool quietly) {
     }
 }
 
-void answered() {
-    --answersAwaited;
+// Once the names are listed and every player has answered, the players are known.
+void noteIfAllAnswered() {
     if (namesListed && answersAwaited == 0 && !playersListed) {
         playersListed = true;
         playersChanged = true;
     }
+}
+
+void answered() {
+    --answersAwaited;
+    noteIfAllAnswered();
 }
 
 // Whose process a player is, for its sound to be told apart from others'.
@@ -250,8 +255,7 @@ int onNamesListed(sd_bus_message* answer, void*, sd_bus_error*) {
     }
     std::free(names);
     namesListed = true;
-    ++answersAwaited;
-    answered();
+    noteIfAllAnswered();
     return 0;
 }
 }  // namespace

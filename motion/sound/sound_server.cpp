@@ -155,6 +155,28 @@ void noteRecordingState(pa_stream* stream, void*) {
     recordingFailed = !PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
 }
 
+// Records `source` in pieces of a tick, into the tap; only what `stream` plays there, unless it is
+// PA_INVALID_INDEX.
+void record(const std::string& source, std::uint32_t stream) {
+    recording = pa_stream_new(serverLink, "dancer listening", &recordedFormat, nullptr);
+    if (recording == nullptr) return;
+    pa_stream_set_read_callback(recording, handOverRecording, nullptr);
+    pa_stream_set_state_callback(recording, noteRecordingState, nullptr);
+    if (stream != PA_INVALID_INDEX) pa_stream_set_monitor_stream(recording, stream);
+    pa_buffer_attr buffering;
+    buffering.maxlength = UINT32_MAX;
+    buffering.tlength = UINT32_MAX;
+    buffering.prebuf = UINT32_MAX;
+    buffering.minreq = UINT32_MAX;
+    buffering.fragsize =
+        static_cast<std::uint32_t>(pa_usec_to_bytes(FRAGMENT_USEC, &recordedFormat));
+    // The server's timing is only fetched when listeningLagSeconds asks; until then, interpolating
+    // it costs nothing.
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING);
+    pa_stream_connect_record(recording, source.c_str(), &buffering, flags);
+}
+
 // The default output's monitor, recorded anew whenever the default output is another.
 void recordDefaultOutput(pa_context*, const pa_server_info* info, void*) {
     if (info == nullptr || info->default_sink_name == nullptr ||
@@ -164,23 +186,7 @@ void recordDefaultOutput(pa_context*, const pa_server_info* info, void*) {
     }
     stopRecording();
     recordedSink = info->default_sink_name;
-    recording = pa_stream_new(serverLink, "dancer listening", &recordedFormat, nullptr);
-    if (recording == nullptr) return;
-    pa_stream_set_read_callback(recording, handOverRecording, nullptr);
-    pa_stream_set_state_callback(recording, noteRecordingState, nullptr);
-    pa_buffer_attr buffering;
-    buffering.maxlength = UINT32_MAX;
-    buffering.tlength = UINT32_MAX;
-    buffering.prebuf = UINT32_MAX;
-    buffering.minreq = UINT32_MAX;
-    buffering.fragsize =
-        static_cast<std::uint32_t>(pa_usec_to_bytes(FRAGMENT_USEC, &recordedFormat));
-    const std::string monitor = recordedSink + ".monitor";
-    // The server's timing is only fetched when listeningLagSeconds asks; until then, interpolating
-    // it costs nothing.
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING);
-    pa_stream_connect_record(recording, monitor.c_str(), &buffering, flags);
+    record(recordedSink + ".monitor", PA_INVALID_INDEX);
 }
 
 void askForDefaultOutput(pa_context* link) {
@@ -194,22 +200,7 @@ void recordStream(pa_context*, const pa_sink_info* info, int, void*) {
         recording != nullptr) {
         return;
     }
-    recording = pa_stream_new(serverLink, "dancer listening", &recordedFormat, nullptr);
-    if (recording == nullptr) return;
-    pa_stream_set_read_callback(recording, handOverRecording, nullptr);
-    pa_stream_set_state_callback(recording, noteRecordingState, nullptr);
-    pa_stream_set_monitor_stream(recording, listened.stream);
-    pa_buffer_attr buffering;
-    buffering.maxlength = UINT32_MAX;
-    buffering.tlength = UINT32_MAX;
-    buffering.prebuf = UINT32_MAX;
-    buffering.minreq = UINT32_MAX;
-    buffering.fragsize =
-        static_cast<std::uint32_t>(pa_usec_to_bytes(FRAGMENT_USEC, &recordedFormat));
-    const std::string monitor = std::to_string(info->monitor_source);
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING);
-    pa_stream_connect_record(recording, monitor.c_str(), &buffering, flags);
+    record(std::to_string(info->monitor_source), listened.stream);
 }
 
 const char* property(const pa_proplist* properties, const char* key) {
@@ -218,15 +209,14 @@ const char* property(const pa_proplist* properties, const char* key) {
 }
 
 void noteStream(pa_context*, const pa_sink_input_info* info, int end, void*) {
-    if (end != 0 || info == nullptr) {
-        if (end == 0) return;
+    if (end != 0) {
         streams.swap(streamsComing);
         streamsComing.clear();
         streamsListed = true;
         streamsBeingListed = false;
         return;
     }
-    if (streamsComing.size() >= STREAMS_MAX) return;
+    if (info == nullptr || streamsComing.size() >= STREAMS_MAX) return;
     SoundStream stream;
     stream.index = info->index;
     stream.sink = info->sink;
