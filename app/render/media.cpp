@@ -463,9 +463,12 @@ int openWriter(VideoWriter& writer, const char* path, const VideoSettings& setti
     error = openAudioEncoder(writer, codecs);
     if (error < 0) return error;
     // RGBA as GL reads it: the order Mesa keeps the pixels in, so that reading them is a copy.
+    // Colour taken at full width and then halved by the scaler: libswscale's vector code reads
+    // RGBA that way, where its half-width reader is plain C and cost twice as much (1.4 against
+    // 0.8 ms a frame at 800x800). The scene is grey, so the frames come out the same either way.
     writer.scaler = sws_getContext(settings.width, settings.height, AV_PIX_FMT_RGBA, settings.width,
-                                   settings.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
-                                   nullptr, nullptr);
+                                   settings.height, AV_PIX_FMT_YUV420P,
+                                   SWS_BILINEAR | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr);
     writer.picture = av_frame_alloc();
     writer.sound = av_frame_alloc();
     writer.packet = av_packet_alloc();
