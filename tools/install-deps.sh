@@ -37,8 +37,9 @@ package_pkgs="dpkg-dev file"
 # player to listen to; python3-gi serves a screen saver on the tests' bus, which dbus-send asks
 # things of, and xset sets the X server's. libfuse3 (fuse3) serves the tests a folder that never
 # answers, as a network's may not. ffmpeg's ffprobe and decoder read back the videos made.
+# python3-xlib reads the window's pixels for the tests; ImageMagick makes the README's pictures.
 test_pkgs="ffmpeg playerctl mpv mpv-mpris python3-gi libfuse3-dev fuse3 dbus-bin x11-xserver-utils libgtest-dev xvfb xauth x11-utils xdotool imagemagick python3 python3-pytest
-  python3-pytest-xvfb lame mpg123 sox libsox-fmt-mp3 desktop-file-utils libglib2.0-bin lintian appstream
+  python3-pytest-xvfb python3-xlib lame mpg123 sox libsox-fmt-mp3 desktop-file-utils libglib2.0-bin lintian appstream
   pulseaudio pulseaudio-utils pipewire wireplumber pipewire-pulse dbus-daemon openbox locales
   $package_pkgs"
 demo_pkgs="python3 lame"
