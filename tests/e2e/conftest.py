@@ -12,7 +12,7 @@ import tempfile
 import time
 
 import pytest
-from Xlib import X, display
+from Xlib import X, display, error
 
 BIN = os.environ["DANCER_BIN"]
 # From the window's centre, regions no arm reaches: the head above the shoulders, the lower legs.
@@ -87,8 +87,15 @@ class Dancer:
         within(15, lambda: self.shot()[0].strip(b"\0"), lambda: "no frame drawn")
 
     @staticmethod
-    def windows():
-        return set(xdotool("search", "--onlyvisible", "--class", "dancer").split())
+    def windows(parent=None):  # the ids of the shown windows of class Dancer, as xdotool writes them
+        found = set()
+        for window in (parent or x_server().screen().root).query_tree().children:
+            with contextlib.suppress(error.XError):  # a window gone meanwhile
+                if (window.get_attributes().map_state == X.IsViewable and
+                        (window.get_wm_class() or ("", ""))[1] == "Dancer"):
+                    found.add(str(window.id))
+                found |= Dancer.windows(window)  # a window manager's frame holds it
+        return found
 
     def stderr(self):
         self.err.seek(0)
