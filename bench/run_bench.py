@@ -19,8 +19,10 @@ is on the screen.
   render   `dancer --render` making a video of the demo track with no display, beside FFmpeg's own
            showcqt visualiser making one of the same track at the same size, rate and encoder
            settings (libx264 veryfast, CRF 20, AAC 160 kbit/s), in turn, at 800x800 50 fps and
-           1920x1080 30 fps: speed as a multiple of real time, CPU and peak memory; then dancer on
-           a minute of music (the track looped as a playlist) for memory against length
+           1920x1080 30 fps: speed as a multiple of real time, CPU and peak memory; the CPU of
+           dancer's drawing thread, and of libx264 alone encoding dancer's frames (decoded from a
+           lossless render), which together bound its speed; then dancer on a minute of music (the
+           track looped as a playlist) for memory against length
   library  dancer given one file, then a library of 20,000 tracks in 2,000 folders (hard links to
            that file): the time to the window, to the first sound, and the memory per track
 
@@ -370,15 +372,43 @@ def run_library(build, data, display, probe, rounds, seconds=8, folders=2000, pe
 RENDER_SETTINGS = ((800, 800, 50), (1920, 1080, 30))
 
 
-def timed(command, env=None):
-    """Wall seconds, CPU seconds (user + system) and peak RSS in MiB of one command run to its end."""
+def main_thread_cpu_s(pid):
+    with open(f"/proc/{pid}/task/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def timed(command, env=None, stdin=None):
+    """Wall seconds, CPU seconds (user + system) and peak RSS in MiB of one command run to its end,
+    and the CPU seconds of its main thread (dancer's drawing thread), as last seen 20 ms before."""
     began = time.monotonic()
-    process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
+    process = subprocess.Popen(command, env=env, stdin=stdin, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
-    _, status, usage = os.wait4(process.pid, 0)
+    main_thread = 0
+    while True:
+        pid, status, usage = os.wait4(process.pid, os.WNOHANG)
+        if pid != 0:
+            break
+        with contextlib.suppress(OSError, IndexError):
+            main_thread = main_thread_cpu_s(process.pid)
+        time.sleep(0.02)
     assert os.waitstatus_to_exitcode(status) == 0, command
     return {"wall_s": time.monotonic() - began, "cpu_s": usage.ru_utime + usage.ru_stime,
-            "peak_rss_mib": usage.ru_maxrss / 1024}
+            "peak_rss_mib": usage.ru_maxrss / 1024, "main_thread_cpu_s": main_thread}
+
+
+def x264_alone(lossless, width, height, fps, out):
+    """libx264 at the render's settings and thread count on frames decoded from `lossless`, the
+    decoding in another process: what the encoder alone costs on that video."""
+    decoder = subprocess.Popen(["ffmpeg", "-v", "error", "-i", lossless, "-f", "rawvideo",
+                                "-pix_fmt", "yuv420p", "-"], stdout=subprocess.PIPE)
+    encoded = timed(["ffmpeg", "-v", "error", "-y", "-f", "rawvideo", "-pix_fmt", "yuv420p",
+                     "-s", f"{width}x{height}", "-r", str(fps), "-i", "-", "-c:v", "libx264",
+                     "-preset", "veryfast", "-crf", "20", "-threads", "2", out],
+                    stdin=decoder.stdout)
+    decoder.stdout.close()
+    assert decoder.wait() == 0
+    return encoded
 
 
 def media_seconds(path):
@@ -408,6 +438,13 @@ def run_render(build, data, pairs):
             for kind in runs:
                 for run in runs[kind]:
                     run["speed"] = seconds / run["wall_s"]
+            # What the encoder alone costs on dancer's own frames, kept exactly by a lossless video.
+            log(f"render {width}x{height} {fps} fps losslessly, then libx264 alone on its frames")
+            lossless = os.path.join(scratch, "lossless.mkv")
+            timed([dancer, "--render", lossless, "--force", "--crf", "0", "--size",
+                   f"{width}x{height}", "--fps", str(fps), track], env)
+            runs["x264_alone"] = [x264_alone(lossless, width, height, fps, out)]
+            os.unlink(lossless)
             results[f"{width}x{height}@{fps}"] = runs
         # A minute of music, the track again and again through a playlist, for memory by length.
         playlist = os.path.join(scratch, "minute.m3u")
@@ -567,7 +604,7 @@ def table(results, args):
                 "median (range)")
         for width, height, fps in RENDER_SETTINGS:
             runs = r[f"{width}x{height}@{fps}"]
-            speed = {kind: [run["speed"] for run in runs[kind]] for kind in runs}
+            speed = {kind: [run["speed"] for run in runs[kind]] for kind in ("dancer", "showcqt")}
             ok = statistics.median(speed["dancer"]) >= statistics.median(speed["showcqt"])
             row(f"{width}x{height}, {fps} fps: speed, times real time",
                 spread(speed["dancer"], "{:.2f}"), spread(speed["showcqt"], "{:.2f}"),
@@ -577,6 +614,15 @@ def table(results, args):
                 spread([run["cpu_s"] / r["track_s"] for run in runs["showcqt"]], "{:.2f}"))
             row("  peak RSS", spread([run["peak_rss_mib"] for run in runs["dancer"]], "{:.1f}") +
                 " MiB", spread([run["peak_rss_mib"] for run in runs["showcqt"]], "{:.1f}") + " MiB")
+            drawing = [run["main_thread_cpu_s"] / r["track_s"] for run in runs["dancer"]]
+            x264 = runs["x264_alone"][0]["cpu_s"] / r["track_s"]
+            row("  of which the drawing thread (GL, the ticks), CPU s per s",
+                spread(drawing, "{:.2f}"))
+            row("  libx264 alone on dancer's frames (2 threads), CPU s per s", f"{x264:.2f}")
+            cores = os.cpu_count()
+            row("  the fastest those two allow on all cores, times real time",
+                f"{cores / (statistics.median(drawing) + x264):.2f}", "",
+                "with decoding, converting and AAC free")
         minute = r["minute"]
         row(f"peak RSS, {minute['video_s']:.0f} s of music at 800x800, 50 fps",
             f"{minute['peak_rss_mib']:.1f} MiB", "", "against the demo track's above")
