@@ -167,18 +167,24 @@ def spread(values, fmt):
            f"{fmt.format(max(values))})"
 
 
+def cpu_seconds(stat):
+    """The CPU seconds (user and system) a process or thread has taken so far, from its stat file
+    in /proc."""
+    with open(stat) as f:
+        fields = f.read().rpartition(")")[2].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 def server_use(pids):
-    """The CPU seconds (user and system) the processes have taken so far, from /proc/PID/stat, and
-    the times their threads have slept and been woken (voluntary context switches)."""
-    ticks = wakes = 0
+    """The CPU seconds the processes have taken so far, and the times their threads have slept and
+    been woken (voluntary context switches)."""
+    seconds = wakes = 0
     for pid in pids:
-        with open(f"/proc/{pid}/stat") as f:
-            fields = f.read().rpartition(")")[2].split()
-        ticks += int(fields[11]) + int(fields[12])
+        seconds += cpu_seconds(f"/proc/{pid}/stat")
         for task in os.listdir(tasks := f"/proc/{pid}/task"):
             with contextlib.suppress(FileNotFoundError), open(f"{tasks}/{task}/status") as f:
                 wakes += next(int(line.split()[1]) for line in f if line.startswith("voluntary_"))
-    return ticks / os.sysconf("SC_CLK_TCK"), wakes
+    return seconds, wakes
 
 
 def per_second(began, ended):
@@ -372,12 +378,6 @@ def run_library(build, data, display, probe, rounds, seconds=8, folders=2000, pe
 RENDER_SETTINGS = ((800, 800, 50), (1920, 1080, 30))
 
 
-def main_thread_cpu_s(pid):
-    with open(f"/proc/{pid}/task/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
 def timed(command, env=None, stdin=None):
     """Wall seconds, CPU seconds (user + system) and peak RSS in MiB of one command run to its end,
     and the CPU seconds of its main thread (dancer's drawing thread), as last seen 20 ms before."""
@@ -390,7 +390,7 @@ def timed(command, env=None, stdin=None):
         if pid != 0:
             break
         with contextlib.suppress(OSError, IndexError):
-            main_thread = main_thread_cpu_s(process.pid)
+            main_thread = cpu_seconds(f"/proc/{process.pid}/task/{process.pid}/stat")
         time.sleep(0.02)
     assert os.waitstatus_to_exitcode(status) == 0, command
     return {"wall_s": time.monotonic() - began, "cpu_s": usage.ru_utime + usage.ru_stime,

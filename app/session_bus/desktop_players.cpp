@@ -23,14 +23,11 @@ constexpr std::size_t PLAYERS_MAX = 64;
 // The names players own; anything else that signals on their path is not followed.
 constexpr char PLAYER_NAMES[] = "org.mpris.MediaPlayer2.";
 
-struct DesktopPlayer {
-    bool playing = false;
+// What the sound server's side is told of a player, and what the caption needs; its bus name and
+// title are filled in as it is handed over.
+struct DesktopPlayer : BusPlayer {
     std::string track;  // its id, title and artist: any of them changing is another track
     TrackTags tags;
-    unsigned process = 0;  // its connection's process id, once the bus has said
-    std::string identity;
-    std::string desktopEntry;
-    unsigned long startedPlaying = 0;
 };
 // By unique bus name: each owns a player's name, and goes when it loses one.
 std::map<std::string, DesktopPlayer> desktopPlayers;
@@ -284,15 +281,9 @@ bool desktopPlayersChanged(std::vector<BusPlayer>& players) {
     playersChanged = false;
     players.clear();
     for (const auto& [busName, known] : desktopPlayers) {
-        BusPlayer player;
+        BusPlayer& player = players.emplace_back(known);
         player.busName = busName;
-        player.process = known.process;
-        player.identity = known.identity;
-        player.desktopEntry = known.desktopEntry;
         player.title = known.tags.title;
-        player.playing = known.playing;
-        player.startedPlaying = known.startedPlaying;
-        players.push_back(player);
     }
     return true;
 }

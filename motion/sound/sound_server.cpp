@@ -321,7 +321,7 @@ void followStreams() {
 
 // A recording whose sink went gives way to one of the default output it leaves behind.
 void replaceFailedRecording() {
-    if (recording == nullptr || !recordingFailed || listenTo != ListenTo::Everything) return;
+    if (recording == nullptr || !recordingFailed) return;
     stopRecording();
     recordingFailed = false;
     askForDefaultOutput(serverLink);

@@ -37,6 +37,12 @@ bool namedAfter(const BusPlayer& player, const SoundStream& stream) {
            (!player.identity.empty() && namesStream(player.identity, stream));
 }
 
+Listened everything() {
+    Listened listened;
+    listened.kind = Listened::Everything;
+    return listened;
+}
+
 Listened heard(const SoundStream* stream, std::string who, const BusPlayer* player) {
     Listened listened;
     listened.who = std::move(who);
@@ -60,11 +66,7 @@ Listened chooseApplication(const std::string& app, const std::vector<SoundStream
 
 Listened choosePlayer(const std::vector<SoundStream>& streams,
                       const std::vector<BusPlayer>& players) {
-    if (players.empty()) {
-        Listened everything;
-        everything.kind = Listened::Everything;
-        return everything;
-    }
+    if (players.empty()) return everything();
     // The one playing that started last; if none plays, the last that played, which rests.
     const auto later = [](const BusPlayer& a, const BusPlayer& b) {
         if (a.playing != b.playing) return b.playing;
@@ -123,9 +125,7 @@ Listened chooseListened(ListenTo to, const std::string& app,
                         const std::vector<BusPlayer>& players) {
     if (to == ListenTo::Application) return chooseApplication(app, streams, players);
     if (to == ListenTo::Player) return choosePlayer(streams, players);
-    Listened everything;
-    everything.kind = Listened::Everything;
-    return everything;
+    return everything();
 }
 
 std::vector<unsigned> processLineage(unsigned process) {
